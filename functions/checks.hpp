@@ -1,0 +1,21 @@
+// Small helpers shared by the worksheet functions' argument checks.
+#pragma once
+
+#include <string>
+
+#include "analytics/error.hpp"
+#include "xlframe/cell_matrix.hpp"
+
+namespace Korvanth {
+
+// A worksheet function's own check failed; `text` is what the cell shows.
+[[noreturn]] inline void fail(std::string text) { throw KorvanthTextException(std::move(text)); }
+
+inline bool sameShape(const xlframe::CellMatrix& a, const xlframe::CellMatrix& b) {
+    return a.Rows() == b.Rows() && a.Columns() == b.Columns();
+}
+
+// True for a range with exactly one row or exactly one column.
+bool isVector(const xlframe::CellMatrix& range);
+
+}  // namespace Korvanth

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# The whole test suite: a release build, an AddressSanitizer+UndefinedBehaviorSanitizer build,
+# and a ThreadSanitizer build of the threaded tests. Ends non-zero on any failure.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/scripts/deps.sh"
+jobs="$(nproc)"
+status=0
+
+run_suite() {  # name, ctest filter, cmake options...
+  local name="$1" filter="$2"
+  shift 2
+  local dir="$root/build-$name"
+  echo "=== $name build ==="
+  cmake -S "$root" -B "$dir" -G Ninja -DTAVIRUNE_WERROR=ON "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  (cd "$dir" && ctest --output-on-failure -j "$jobs" ${filter:+-R "$filter"}) || status=1
+}
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+run_suite release "" -DCMAKE_BUILD_TYPE=Release
+run_suite asan "" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVIRUNE_SANITIZE=address -DTAVIRUNE_BUILD_BENCH=OFF
+run_suite tsan "Threads" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVIRUNE_SANITIZE=thread -DTAVIRUNE_BUILD_BENCH=OFF
+
+if ((status)); then echo "TEST SUITE FAILED"; else echo "ALL TEST SUITES PASSED"; fi
+exit "$status"

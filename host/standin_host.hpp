@@ -1,0 +1,111 @@
+// A stand-in for the spreadsheet program: loads an add-in file through its lifecycle entry
+// points, records what it registers, and calls its worksheet entry points with host records.
+//
+//   host::StandInHost excel({.version = 16});
+//   excel.load("build/Tavirune.xll");                 // dlopen + xlAutoOpen
+//   const host::Registration* f = excel.find("Korvanth.Tavirune.rocCurveAggregate");
+//   host::Table result = excel.call(*f, {host::Argument::range(grades), ...});
+//   excel.unload();                                   // xlAutoClose, dlclose
+//
+// Host-side values are what a spreadsheet cell holds; texts are UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace host {
+
+struct Blank {
+    friend bool operator==(Blank, Blank) = default;
+};
+struct ErrorValue {
+    int code = 42;  // the host's error codes: 0 #NULL!, 7 #DIV/0!, 15 #VALUE!, 23 #REF!, 29 #NAME?, 36 #NUM!, 42 #N/A
+    friend bool operator==(ErrorValue, ErrorValue) = default;
+};
+
+// One cell as the host holds it.
+using Value = std::variant<Blank, double, std::string, bool, ErrorValue>;
+
+// A rectangular block of cells, row-major.
+struct Table {
+    std::size_t rows = 0;
+    std::size_t columns = 0;
+    std::vector<Value> cells;
+
+    Table() = default;
+    Table(std::size_t r, std::size_t c) : rows(r), columns(c), cells(r * c) {}
+    Value& at(std::size_t r, std::size_t c) { return cells[r * columns + c]; }
+    const Value& at(std::size_t r, std::size_t c) const { return cells[r * columns + c]; }
+    friend bool operator==(const Table&, const Table&) = default;
+};
+
+// One argument of a call: a range, a single value, or an omitted argument. The host converts
+// it for the registered type code, as a spreadsheet does.
+struct Argument {
+    enum class Kind { Range, Scalar, Missing } kind = Kind::Missing;
+    Table range;
+    Value scalar;
+
+    static Argument fromRange(Table table) { return {Kind::Range, std::move(table), Blank{}}; }
+    static Argument fromValue(Value value) { return {Kind::Scalar, Table{}, std::move(value)}; }
+    static Argument missing() { return {}; }
+};
+
+// What the add-in registered for one function, as the register call passed it.
+struct Registration {
+    std::string module;        // the add-in's file path
+    std::string procedure;     // exported entry point, e.g. "xlrocCurveIndividual"
+    std::string typeText;      // e.g. "QQQBBB$"
+    std::string name;          // e.g. "Korvanth.Tavirune.rocCurveIndividual"
+    std::string argumentText;  // comma-separated argument names
+    int macroType = 0;
+    std::string category;
+    std::string shortcut;
+    std::string helpTopic;
+    std::string description;
+    std::vector<std::string> argumentHelp;
+};
+
+struct HostOptions {
+    int version = 16;                 // 11 for the older records, 12 or 16 for the newer
+    std::string libraryPath;          // answer to the library-path query; empty: the add-in's folder
+    bool noXlcall32 = false;          // fault: the callback library is not loadable
+    bool noMdCallBack12 = false;      // fault: the executable exports no MdCallBack12
+    bool uncoercibleVersion = false;  // fault: workspace information answers with a non-numeric text
+    std::optional<int> rejectRegistration;  // fault: register answers with this return code
+    bool functionWizardOpen = false;
+};
+
+class StandInHost {
+public:
+    explicit StandInHost(HostOptions options = {});
+    ~StandInHost();
+    StandInHost(const StandInHost&) = delete;
+    StandInHost& operator=(const StandInHost&) = delete;
+
+    // Loads the file and calls xlAutoOpen; throws std::runtime_error with a clear text on failure.
+    void load(const std::string& addinPath);
+    // xlAutoRemove (when `remove`), then xlAutoClose, then unloads the file.
+    void unload(bool remove = false);
+
+    const std::vector<Registration>& registrations() const;
+    const std::vector<std::string>& unregistrations() const;
+    // Case-insensitive lookup by registered name; null when not registered.
+    const Registration* find(const std::string& name) const;
+
+    // Calls the entry point through its type text and reads the returned record back.
+    // Safe to call from several threads at once. A scalar result comes back as a 1 x 1 table.
+    Table call(const Registration& function, const std::vector<Argument>& arguments) const;
+
+    HostOptions& options();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace host

@@ -22,7 +22,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 run_suite release "" -DCMAKE_BUILD_TYPE=Release
 run_suite asan "" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVIRUNE_SANITIZE=address -DTAVIRUNE_BUILD_BENCH=OFF
-run_suite tsan "Threads" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVIRUNE_SANITIZE=thread -DTAVIRUNE_BUILD_BENCH=OFF
+run_suite tsan "[Tt]hreads" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVIRUNE_SANITIZE=thread -DTAVIRUNE_BUILD_BENCH=OFF
 
 if ((status)); then echo "TEST SUITE FAILED"; else echo "ALL TEST SUITES PASSED"; fi
 exit "$status"

@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "xlframe/cell_matrix.hpp"
+#include "xlframe/utf.hpp"
+
+namespace xlframe {
+namespace {
+
+std::wstring units(std::initializer_list<unsigned> codeUnits) {
+    std::wstring text;
+    for (unsigned unit : codeUnits) text.push_back(static_cast<wchar_t>(unit));
+    return text;
+}
+
+struct RoundTrip {
+    const char* name;
+    std::string utf8;
+    std::wstring utf16;
+};
+
+// UTF-8 bytes written out by hand from the code points.
+const RoundTrip roundTrips[] = {
+    {"ascii", "AUROC", units({'A', 'U', 'R', 'O', 'C'})},
+    {"umlauts", "\xC3\xA4\xC3\xB6\xC3\xBC\xC3\x9F", units({0xE4, 0xF6, 0xFC, 0xDF})},
+    {"euro", "\xE2\x82\xAC", units({0x20AC})},
+    {"greek", "\xCE\xB1\xCE\xB2\xCE\xB3", units({0x3B1, 0x3B2, 0x3B3})},
+    {"beyond the basic plane", "\xF0\x9F\x98\x80", units({0xD83D, 0xDE00})},
+    {"empty", "", units({})},
+};
+
+TEST(Utf, RoundTripsAreLossless) {
+    for (const RoundTrip& c : roundTrips) {
+        EXPECT_EQ(utf16ToUtf8(c.utf16), c.utf8) << c.name;
+        EXPECT_EQ(utf8ToUtf16(c.utf8), c.utf16) << c.name;
+    }
+}
+
+TEST(Utf, MalformedInputBecomesReplacementCharacters) {
+    const std::string replacement = "\xEF\xBF\xBD";
+    EXPECT_EQ(utf16ToUtf8(units({'a', 0xD800, 'b'})), "a" + replacement + "b");
+    EXPECT_EQ(utf16ToUtf8(units({0xDC00})), replacement);
+    EXPECT_EQ(utf16ToUtf8(units({0xD83D})), replacement);
+    EXPECT_EQ(utf8ToUtf16("a\xFF" "b"), units({'a', 0xFFFD, 'b'}));
+    EXPECT_EQ(utf8ToUtf16("\xE2\x82"), units({0xFFFD}));
+    // An overlong form of '/' must not decode to '/'.
+    const std::wstring overlong = utf8ToUtf16("\xC0\xAF");
+    ASSERT_FALSE(overlong.empty());
+    for (wchar_t unit : overlong) EXPECT_EQ(unit, static_cast<wchar_t>(0xFFFD));
+}
+
+TEST(Utf, CellsKeepCharactersOutsideAscii) {
+    CellMatrix m(1, 2);
+    for (const RoundTrip& c : roundTrips) {
+        m(0, 0) = c.utf16;
+        EXPECT_EQ(m(0, 0).GetString(), c.utf8) << c.name;
+        m(0, 1) = c.utf8;
+        EXPECT_EQ(m(0, 1).GetWideString(), c.utf16) << c.name;
+    }
+}
+
+TEST(Utf, ByteOrderOfUtf8IsCodePointOrder) {
+    // Two different characters beyond Latin-1 stay different and keep their order.
+    const std::string euro = utf16ToUtf8(units({0x20AC}));
+    const std::string ac = utf16ToUtf8(units({0x01AC}));
+    EXPECT_NE(euro, ac);
+    EXPECT_LT(ac, euro);
+    EXPECT_LT(utf16ToUtf8(units({0xFFFD})), utf16ToUtf8(units({0xD83D, 0xDE00})));
+}
+
+}  // namespace
+}  // namespace xlframe

@@ -1,0 +1,16 @@
+# Cross build for 64-bit Windows with Debian's MinGW-w64 (posix threads variant).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(TAVIRUNE_MINGW_PREFIX x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${TAVIRUNE_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${TAVIRUNE_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${TAVIRUNE_MINGW_PREFIX}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${TAVIRUNE_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Self-contained binaries: the C++ runtime and winpthreads linked in, so only system DLLs are imported.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)

@@ -1,0 +1,186 @@
+// Command-line parsing with CLI11 and the flow of each command.
+#include "cli/app.hpp"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+
+#include "cli/output.hpp"
+
+namespace cli {
+namespace {
+
+constexpr int badInput = 2;
+
+CsvOptions csvOptions(const std::string& separator) {
+    CsvOptions options;
+    if (separator == "," || separator == "comma") options.separator = ',';
+    else if (separator == ";" || separator == "semicolon") options.separator = ';';
+    else if (separator != "auto") throw InputError("unknown separator \"" + separator + "\" (auto, comma or semicolon)");
+    return options;
+}
+
+// "[NAME=]FILE.csv"
+Sheet readSheetOption(const std::string& option, const CsvOptions& options) {
+    const std::size_t equals = option.find('=');
+    std::string name, path = option;
+    if (equals != std::string::npos && equals > 0 && option.substr(0, equals).find('/') == std::string::npos) {
+        name = option.substr(0, equals);
+        path = option.substr(equals + 1);
+    }
+    Sheet sheet = readCsvFile(path, options);
+    if (!name.empty()) sheet.name = name;
+    return sheet;
+}
+
+void addSheets(Workbook& book, const std::vector<std::string>& options, const CsvOptions& csv) {
+    for (const auto& option : options) {
+        Sheet sheet = readSheetOption(option, csv);
+        if (book.findSheet(sheet.name))
+            throw InputError(sheet.file + ": a sheet named \"" + sheet.name + "\" is already given; name it with NAME=" +
+                             sheet.file);
+        book.sheets.push_back(std::move(sheet));
+    }
+}
+
+std::unique_ptr<FunctionTable> loadAddin(const Environment& environment, std::string path) {
+    if (path.empty()) path = environment.defaultAddin;
+    std::error_code ignored;
+    if (!std::filesystem::is_regular_file(path, ignored)) {
+        throw InputError("the add-in was not found at " + path +
+                         "; give its path with --addin PATH or the environment variable TAVIRUNE_XLL");
+    }
+    try {
+        return environment.loadAddin(path);
+    } catch (const std::exception& error) {
+        throw InputError("cannot load the add-in " + path + ": " + error.what());
+    }
+}
+
+void printWarnings(const Calculation& calculation, std::ostream& err) {
+    for (const auto& warning : calculation.warnings()) err << "tavirune: warning: " << warning << "\n";
+}
+
+}  // namespace
+
+int runCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+               const Environment& environment) {
+    CLI::App app{"Computes worksheet formulas over CSV sheets through the add-in Tavirune.xll.", "tavirune"};
+    app.require_subcommand(1);
+    app.fallthrough();
+    std::string addin;
+    app.add_option("--addin", addin, "Path of Tavirune.xll (default: beside the tavirune executable)")
+        ->envname("TAVIRUNE_XLL");
+
+    std::string format = "table", separator = "auto";
+    unsigned threads = 1;
+    std::vector<std::string> sheetOptions;
+
+    auto* functions = app.add_subcommand("functions", "Lists the registered functions with their arguments and help texts");
+    std::string functionName;
+    functions->add_option("NAME", functionName, "One function, with or without the Korvanth.Tavirune. prefix");
+    functions->add_option("--format", format, "table or json")->check(CLI::IsMember({"table", "json"}));
+
+    auto* eval = app.add_subcommand("eval", "Computes formulas against the given sheets and prints their results");
+    eval->add_option("--sheet", sheetOptions, "[NAME=]FILE.csv: a sheet; the first is the default for references")
+        ->required()
+        ->allow_extra_args(false);
+    std::vector<std::string> formulas;
+    eval->add_option("FORMULA", formulas, "A formula such as =rocCurveIndividual(A2:A101,B2:B101,0,0,10)")->required();
+    eval->add_option("--format", format, "table, csv or json")->check(CLI::IsMember({"table", "csv", "json"}));
+    eval->add_option("--separator", separator, "auto, comma or semicolon");
+    eval->add_option("--threads", threads, "Formulas computed at once")->check(CLI::Range(1u, 1024u));
+
+    auto* calc = app.add_subcommand("calc", "Computes every formula cell of a workbook sheet and writes the computed sheet");
+    std::string workbookPath, outputPath;
+    std::string calcFormat = "csv";
+    calc->add_option("WORKBOOK", workbookPath, "The sheet with formula cells (CSV)")->required();
+    calc->add_option("-o,--output", outputPath, "Write the computed sheet here instead of standard output");
+    calc->add_option("--sheet", sheetOptions, "[NAME=]FILE.csv: a further sheet the formulas may refer to")
+        ->allow_extra_args(false);
+    calc->add_option("--format", calcFormat, "csv, table or json")->check(CLI::IsMember({"table", "csv", "json"}));
+    calc->add_option("--separator", separator, "auto, comma or semicolon");
+    calc->add_option("--threads", threads, "Independent formulas computed at once")->check(CLI::Range(1u, 1024u));
+
+    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::ParseError& error) {
+        const int status = app.exit(error, out, err);
+        return status == 0 ? 0 : badInput;
+    }
+
+    try {
+        std::string result;
+        if (*functions) {
+            const auto table = loadAddin(environment, addin);
+            std::vector<const host::Registration*> chosen;
+            if (functionName.empty()) {
+                for (const auto& registration : table->registrations()) chosen.push_back(&registration);
+            } else {
+                const auto* found = findFunction(table->registrations(), functionName);
+                if (!found)
+                    throw InputError("unknown function \"" + functionName + "\"; tavirune functions lists them all");
+                chosen.push_back(found);
+            }
+            result = renderFunctions(parseFormat(format), chosen);
+        } else if (*eval) {
+            const CsvOptions csv = csvOptions(separator);
+            Workbook book;
+            addSheets(book, sheetOptions, csv);
+            const auto table = loadAddin(environment, addin);
+            std::vector<BoundFormula> bound;
+            for (const auto& formula : formulas) bound.push_back(book.bind(parseFormula(formula), table->registrations(), 0));
+            Calculation calculation(book, *table, {.threads = threads});
+            calculation.run();
+            const auto results = calculation.evaluate(bound);
+            printWarnings(calculation, err);
+            result = renderResults(parseFormat(format), formulas, results);
+        } else if (*calc) {
+            const CsvOptions csv = csvOptions(separator);
+            Workbook book;
+            addSheets(book, {workbookPath}, csv);
+            addSheets(book, sheetOptions, csv);
+            const auto table = loadAddin(environment, addin);
+            Calculation calculation(book, *table, {.threads = threads});
+            calculation.run();
+            printWarnings(calculation, err);
+            result = renderSheet(parseFormat(calcFormat), book.sheets.front());
+            if (!outputPath.empty()) {
+                // Written beside the target and renamed, so that a failure leaves no half file.
+                const std::string temporary = outputPath + ".tmp";
+                {
+                    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+                    file << result;
+                    file.close();
+                    if (!file) {
+                        std::error_code ignored;
+                        std::filesystem::remove(temporary, ignored);
+                        throw InputError(outputPath + ": cannot write the file");
+                    }
+                }
+                std::error_code failure;
+                std::filesystem::rename(temporary, outputPath, failure);
+                if (failure) {
+                    std::filesystem::remove(temporary, failure);
+                    throw InputError(outputPath + ": cannot write the file");
+                }
+                result.clear();
+            }
+        }
+        out << result;
+        out.flush();
+        return 0;
+    } catch (const InputError& error) {
+        err << "tavirune: " << error.what() << "\n";
+        return badInput;
+    } catch (const std::exception& error) {
+        err << "tavirune: " << error.what() << "\n";
+        return badInput;
+    }
+}
+
+}  // namespace cli

@@ -1,0 +1,119 @@
+// Sheets with formula cells, computed through the add-in's registered functions as a spreadsheet
+// recalculates: results spill down and right from their cells, a blocked spill gives #SPILL!,
+// formulas that read other formulas' cells wait for them, and a circular reference gives #REF! in
+// the cells involved. Independent formulas run on several threads; the results do not depend on
+// how many.
+//
+//   cli::Workbook book;
+//   book.sheets.push_back(cli::readCsvFile("book.csv"));
+//   cli::Calculation calculation(book, functions, {.threads = 4});
+//   calculation.run();                       // book.sheets[0] now holds the computed values
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/csv.hpp"
+#include "cli/formula.hpp"
+
+namespace cli {
+
+inline constexpr std::string_view functionPrefix = "Korvanth.Tavirune.";
+// More cells than this in one range argument is refused rather than exhausting memory.
+inline constexpr std::size_t maxRangeCells = std::size_t{1} << 25;
+
+// What the command needs of a host that has loaded the add-in.
+class FunctionTable {
+public:
+    virtual ~FunctionTable() = default;
+    virtual const std::vector<host::Registration>& registrations() const = 0;
+    // Must be safe to call from several threads at once.
+    virtual host::Table call(const host::Registration& function, const std::vector<host::Argument>& arguments) const = 0;
+};
+
+// By registered name, case-insensitive, with or without the "Korvanth.Tavirune." prefix.
+const host::Registration* findFunction(const std::vector<host::Registration>& registrations, std::string_view name);
+// The argument names of a registration, in order.
+std::vector<std::string> argumentNames(const host::Registration& function);
+// How many leading arguments a formula must give: those up to the last one whose help text is not
+// marked OPTIONAL (omitting one with ",," still counts as giving it).
+std::size_t requiredArguments(const host::Registration& function);
+
+struct Range {
+    std::size_t sheet = 0;
+    std::size_t firstRow = 0, firstColumn = 0, lastRow = 0, lastColumn = 0;
+    bool contains(std::size_t sheetIndex, std::size_t row, std::size_t column) const {
+        return sheet == sheetIndex && row >= firstRow && row <= lastRow && column >= firstColumn && column <= lastColumn;
+    }
+};
+
+struct BoundArgument {
+    ArgumentExpression::Kind kind = ArgumentExpression::Kind::Omitted;
+    host::Value value;
+    Range range;
+    host::Table array;
+};
+
+// A formula checked against the registrations and the workbook's sheets.
+struct BoundFormula {
+    std::string text;
+    const host::Registration* function = nullptr;
+    std::vector<BoundArgument> arguments;
+};
+
+struct Workbook {
+    std::vector<Sheet> sheets;
+
+    // Case-insensitive, as spreadsheets compare sheet names.
+    std::optional<std::size_t> findSheet(std::string_view name) const;
+    // Resolves the function and the references; unqualified references go to `defaultSheet`.
+    // Throws FormulaError for an unknown function or sheet, a wrong number of arguments, or a range
+    // too large.
+    BoundFormula bind(const FormulaExpression& formula, const std::vector<host::Registration>& registrations,
+                      std::size_t defaultSheet) const;
+};
+
+struct CalculationOptions {
+    unsigned threads = 1;
+};
+
+class Calculation {
+public:
+    // Binds every formula cell of every sheet; throws InputError ("file: cell C5: formula ...") on
+    // the first bad one, before anything is computed.
+    Calculation(Workbook& workbook, const FunctionTable& functions, CalculationOptions options = {});
+    ~Calculation();
+    Calculation(const Calculation&) = delete;
+    Calculation& operator=(const Calculation&) = delete;
+
+    // Computes every formula cell and writes the results into the sheets.
+    void run();
+    // Computes formulas that live in no cell (after run()), on the configured threads.
+    std::vector<host::Table> evaluate(const std::vector<BoundFormula>& formulas) const;
+    // One line per circular reference found by run().
+    const std::vector<std::string>& warnings() const { return warnings_; }
+
+private:
+    struct Node;
+    Workbook& workbook_;
+    const FunctionTable& functions_;
+    CalculationOptions options_;
+    std::vector<Node> nodes_;
+    std::vector<std::string> warnings_;
+
+    host::Table compute(const BoundFormula& formula) const;
+    host::Table readRange(const Range& range) const;
+    bool calculateOnce(std::vector<std::pair<std::size_t, std::size_t>>& discovered);
+    void place(Node& node);
+    void restore();
+};
+
+// Calls body(i) for i in [0, count) on up to `threads` threads; the exception of the lowest failing
+// index is rethrown.
+void parallelFor(std::size_t count, unsigned threads, const std::function<void(std::size_t)>& body);
+
+}  // namespace cli

@@ -1,0 +1,165 @@
+// Binding formulas to registrations and recalculating workbooks: spills, blocked spills,
+// dependency order, circular references, and results independent of the thread count.
+#include <gtest/gtest.h>
+
+#include "cli/output.hpp"
+#include "fake_functions.hpp"
+
+namespace {
+
+using cli::testing::FakeFunctions;
+
+// Sheets written with "," between cells; commas inside a formula's parentheses stay its own.
+cli::Workbook book(std::initializer_list<std::pair<const char*, const char*>> sheets) {
+    cli::Workbook workbook;
+    for (const auto& [name, text] : sheets) {
+        std::string cells = text;
+        int depth = 0;
+        for (char& c : cells) {
+            depth += c == '(' || c == '{';
+            depth -= c == ')' || c == '}';
+            if (c == ',' && depth == 0) c = '|';
+        }
+        workbook.sheets.push_back(cli::parseCsv(cells, std::string(name) + ".csv", {.separator = '|'}));
+    }
+    return workbook;
+}
+
+std::string computed(cli::Workbook workbook, unsigned threads = 1, std::vector<std::string>* warnings = nullptr) {
+    const FakeFunctions functions;
+    cli::Calculation calculation(workbook, functions, {.threads = threads});
+    calculation.run();
+    if (warnings) *warnings = calculation.warnings();
+    return cli::writeCsv(cli::usedCells(workbook.sheets.front()));
+}
+
+std::string evaluate(const cli::Workbook& workbook, const std::string& formula) {
+    const FakeFunctions functions;
+    const auto bound = workbook.bind(cli::parseFormula(formula), functions.registrations(), 0);
+    cli::Workbook copy = workbook;
+    cli::Calculation calculation(copy, functions);
+    return cli::writeCsv(calculation.evaluate({bound}).at(0));
+}
+
+TEST(FindFunction, PrefixIsOptionalAndCaseIgnored) {
+    const FakeFunctions functions;
+    for (const char* name : {"total", "TOTAL", "Korvanth.Tavirune.total", "korvanth.tavirune.Total"}) {
+        const auto* found = cli::findFunction(functions.registrations(), name);
+        ASSERT_NE(found, nullptr) << name;
+        EXPECT_EQ(found->name, "Korvanth.Tavirune.total");
+    }
+    EXPECT_EQ(cli::findFunction(functions.registrations(), "Korvanth.total"), nullptr);
+    EXPECT_EQ(cli::requiredArguments(*cli::findFunction(functions.registrations(), "options")), 1u);
+    EXPECT_EQ(cli::argumentNames(*cli::findFunction(functions.registrations(), "fill")),
+              (std::vector<std::string>{"rows", "columns", "value"}));
+}
+
+TEST(Bind, ArgumentsAsWritten) {
+    const auto workbook = book({{"data", "1,2\n3,4\n5,6\n\n"}, {"other", "10\n20\n"}});
+    EXPECT_EQ(evaluate(workbook, "=total(A1:B3)"), "21\n");
+    EXPECT_EQ(evaluate(workbook, "=shape(A:A)"), "3,1\n");      // whole column ends at the last used row
+    EXPECT_EQ(evaluate(workbook, "=shape(2:3)"), "2,2\n");      // whole rows end at the last used column
+    EXPECT_EQ(evaluate(workbook, "=shape(A1:C10)"), "10,3\n");  // beyond the data: blanks
+    EXPECT_EQ(evaluate(workbook, "=total(OTHER!A:A)"), "30\n");
+    EXPECT_EQ(evaluate(workbook, "=kinds(A1,,1)"), "RMS\n");
+    EXPECT_EQ(evaluate(workbook, "=kinds({1,2},\"x\",)"), "RSM\n");
+    EXPECT_EQ(evaluate(workbook, "=options(1)"), "3\n");  // left-out optional arguments still reach the host
+    EXPECT_EQ(evaluate(workbook, "=version()"), "1.0\n");
+    EXPECT_EQ(evaluate(workbook, "=echo(#DIV/0!)"), "#DIV/0!\n");
+}
+
+TEST(Bind, BadFormulasNamePosition) {
+    const auto workbook = book({{"data", "1,2\n"}});
+    const std::pair<const char*, const char*> cases[] = {
+        {"=rocCurve(A1)", "formula =rocCurve(A1) at position 2: unknown function \"rocCurve\""},
+        {"=total(A1,B1)", "formula =total(A1,B1) at position 11: too many arguments: Korvanth.Tavirune.total takes 1 argument"},
+        {"=version(1)", "formula =version(1) at position 10: too many arguments: Korvanth.Tavirune.version takes 0 arguments"},
+        {"=fill(1)",
+         "formula =fill(1) at position 8: too few arguments: Korvanth.Tavirune.fill takes 3 arguments; missing: columns, value"},
+        {"=options()", "formula =options() at position 10: too few arguments: Korvanth.Tavirune.options takes 3 arguments; missing: x"},
+        {"=total(nope!A1)", "formula =total(nope!A1) at position 8: bad reference: no sheet named \"nope\" (sheets: data)"},
+        {"=total(A:XFD)", "formula =total(A:XFD) at position 8: the range holds 16384 cells, more than the 33554432 one argument may hold"},
+    };
+    const FakeFunctions functions;
+    for (const auto& [formula, message] : cases) {
+        try {
+            workbook.bind(cli::parseFormula(formula), functions.registrations(), 0);
+            if (std::string(formula) != "=total(A:XFD)") ADD_FAILURE() << formula << ": no error";
+        } catch (const cli::FormulaError& error) {
+            EXPECT_EQ(std::string(error.what()), message) << formula;
+        }
+    }
+    // Too large a range: a whole sheet.
+    const auto big = book({{"big", "1\n"}});
+    EXPECT_THROW(big.bind(cli::parseFormula("=total(A1:XFD1048576)"), functions.registrations(), 0), cli::FormulaError);
+}
+
+struct CalcCase {
+    int line;
+    const char* sheet;
+    const char* expected;
+};
+
+TEST(Calculation, SpillsOrderAndBlocking) {
+    const CalcCase cases[] = {
+        // A block spills down and right from its cell.
+        {__LINE__, "1,,\n2,=echo(A1:A3),\n3,,\n", "1,\n2,1\n3,2\n,3\n"},
+        {__LINE__, "=fill(2,3,7)\n", "7,7,7\n7,7,7\n"},
+        // A spill onto a non-empty cell gives #SPILL! in the formula's cell only.
+        {__LINE__, "=fill(2,2,1),\n,x\n", "#SPILL!,\n,x\n"},
+        // ... and onto another formula's cell.
+        {__LINE__, "=fill(2,1,1)\n=total(B1)\n", "#SPILL!\n0\n"},
+        // A formula reads another's spilled result even when that one comes later in the sheet.
+        {__LINE__, "=total(A3:A5),\n,\n=fill(3,1,2),\n", "6\n\n2\n2\n2\n"},
+        // Chains: C1 reads B1's spill, B1 reads A1's.
+        {__LINE__, "=fill(2,1,3),=echo(A1:A2),=total(B1:B2)\n", "3,3,6\n3,3,\n"},
+        // Two spills that would overlap: the later one is blocked.
+        {__LINE__, "=fill(1,3,1),=fill(2,1,5)\n", "#SPILL!,5\n,5\n"},
+        // A blank result shows as an empty cell; an empty text too.
+        {__LINE__, "x,=echo(C1)\n", "x\n"},
+        // Error results are normal values that other formulas read.
+        {__LINE__, "=echo(#N/A),=kinds(A1,1,2)\n", "#N/A,RSS\n"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(computed(book({{"book", c.sheet}})), c.expected) << "line " << c.line;
+}
+
+TEST(Calculation, CircularReferencesGiveRefErrors) {
+    std::vector<std::string> warnings;
+    EXPECT_EQ(computed(book({{"book", "=total(B1),=total(A1),5\n"}}), 1, &warnings), "#REF!,#REF!,5\n");
+    EXPECT_EQ(warnings, std::vector<std::string>{"book.csv: circular reference between book!A1, book!B1"});
+    EXPECT_EQ(computed(book({{"book", "=total(A1:A2)\n1\n"}}), 1, &warnings), "#REF!\n1\n");
+    EXPECT_EQ(warnings, std::vector<std::string>{"book.csv: circular reference between book!A1"});
+    // A spill into the formula's own input.
+    EXPECT_EQ(computed(book({{"book", "=echo(A2:A3)\n"}}), 1, &warnings), "#REF!\n");
+    EXPECT_EQ(warnings, std::vector<std::string>{
+                            "book.csv: cell A1: circular reference: the result would spill into the formula's own input"});
+    // A formula outside the cycle reads the error.
+    EXPECT_EQ(computed(book({{"book", "=total(B1),=total(A1),=echo(A1)\n"}}), 1, &warnings), "#REF!,#REF!,#REF!\n");
+}
+
+TEST(Calculation, WaitsOnlyWhereASpillLands) {
+    // B1 reads A1:A10, where A5's result spills: it waits for A5.
+    std::vector<std::string> warnings;
+    EXPECT_EQ(computed(book({{"book", "1,=total(A1:A10)\n2,\n,\n,\n=fill(1,2,4),\n"}}), 1, &warnings),
+              "1,7\n2,\n,\n,\n4,4\n");
+    EXPECT_TRUE(warnings.empty());
+    // A1 reads B1:B9, where B4's result spills later in the sheet.
+    EXPECT_EQ(computed(book({{"book", "=total(B1:B9),\n,\n,\n,=fill(2,1,3)\n7,\n"}}), 1, &warnings),
+              "6,\n,\n,\n,3\n7,3\n");
+}
+
+TEST(CalculationThreads, ResultsDoNotDependOnThreadCount) {
+    std::string sheet;
+    for (int r = 0; r < 60; ++r) {
+        sheet += std::to_string(r) + "," + std::to_string(r * r) + ",";
+        // Independent formulas and ones that read others' results.
+        if (r % 3 == 0) sheet += "=total(A1:B" + std::to_string(r + 1) + ")";
+        if (r % 3 == 1) sheet += "=fill(1,2," + std::to_string(r) + ")";
+        if (r % 3 == 2) sheet += "=total(C" + std::to_string(r - 1) + ":D" + std::to_string(r) + ")";
+        sheet += ",\n";
+    }
+    const std::string one = computed(book({{"book", sheet.c_str()}}), 1);
+    for (unsigned threads : {2u, 4u, 8u}) EXPECT_EQ(computed(book({{"book", sheet.c_str()}}), threads), one) << threads;
+}
+
+}  // namespace

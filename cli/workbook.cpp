@@ -255,7 +255,13 @@ host::Table Calculation::compute(const BoundFormula& formula) const {
 
 std::vector<host::Table> Calculation::evaluate(const std::vector<BoundFormula>& formulas) const {
     std::vector<host::Table> results(formulas.size());
-    parallelFor(formulas.size(), options_.threads, [&](std::size_t i) { results[i] = compute(formulas[i]); });
+    parallelFor(formulas.size(), options_.threads, [&](std::size_t i) {
+        try {
+            results[i] = compute(formulas[i]);
+        } catch (const std::exception& error) {
+            throw InputError("formula " + formulas[i].text + ": the add-in call failed: " + error.what());
+        }
+    });
     return results;
 }
 

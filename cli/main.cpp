@@ -1,0 +1,57 @@
+// tavirune: a command-line spreadsheet host. It loads Tavirune.xll through the stand-in host, as a
+// spreadsheet program loads an add-in, and computes formulas over CSV sheets with it.
+#include <unistd.h>
+
+#include <climits>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+
+#include "cli/app.hpp"
+#include "host/standin_host.hpp"
+
+namespace {
+
+class LoadedAddin : public cli::FunctionTable {
+public:
+    explicit LoadedAddin(const std::string& path) { host_.load(path); }
+    ~LoadedAddin() override {
+        try {
+            host_.unload();
+        } catch (...) {
+            // Closing an add-in that failed to close changes nothing the user sees.
+        }
+    }
+    LoadedAddin(const LoadedAddin&) = delete;
+    LoadedAddin& operator=(const LoadedAddin&) = delete;
+
+    const std::vector<host::Registration>& registrations() const override { return host_.registrations(); }
+    host::Table call(const host::Registration& function, const std::vector<host::Argument>& arguments) const override {
+        return host_.call(function, arguments);
+    }
+
+private:
+    host::StandInHost host_;
+};
+
+// Tavirune.xll beside the executable, as a spreadsheet finds an add-in installed with it.
+std::string defaultAddinPath() {
+    char buffer[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0) return "Tavirune.xll";
+    const std::filesystem::path executable(std::string(buffer, static_cast<std::size_t>(length)));
+    return (executable.parent_path() / "Tavirune.xll").string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::ios::sync_with_stdio(false);
+    cli::Environment environment;
+    environment.defaultAddin = defaultAddinPath();
+    environment.loadAddin = [](const std::string& path) -> std::unique_ptr<cli::FunctionTable> {
+        return std::make_unique<LoadedAddin>(path);
+    };
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    return cli::runCommand(arguments, std::cout, std::cerr, environment);
+}

@@ -64,6 +64,18 @@ std::optional<double> readNumber(std::string_view text, bool decimalComma) {
         text = trimBlanks(text);
     }
     // Checked by hand first: from_chars alone would also take "inf", "nan" and hex-like forms.
+    if (!decimalComma && !percent && !text.empty()) {
+        // The common case, plain digits with point and exponent, is read in place.
+        std::string_view digits = text;
+        if (digits.front() == '+') digits.remove_prefix(1);
+        double value = 0.0;
+        const auto [end, status] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+        const bool plain = !digits.empty() && (isDigit(digits.front()) || digits.front() == '-' || digits.front() == '.') &&
+                           digits.find_first_not_of("0123456789.eE+-") == std::string_view::npos;
+        if (plain && status == std::errc{} && end == digits.data() + digits.size() && std::isfinite(value) &&
+            !(digits.size() > 1 && digits.front() == '-' && (digits[1] == '+' || digits[1] == '-')))
+            return value;
+    }
     std::string number;
     number.reserve(text.size());
     std::size_t i = 0;

@@ -3,6 +3,7 @@
 
 #include <csv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -120,6 +121,12 @@ Sheet parseCsv(std::string_view text, const std::string& file, CsvOptions option
     Collector collector;
     // Spreadsheets that write semicolons write decimal commas.
     collector.decimalComma = separator == ';';
+    // Reserving for the expected cells spares the copies of a growing vector on large sheets.
+    const std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+    const std::string_view firstLine = text.substr(0, text.find('\n'));
+    const std::size_t perLine = static_cast<std::size_t>(std::count(firstLine.begin(), firstLine.end(), separator)) + 1;
+    collector.cells.reserve(std::min<std::size_t>(lines * perLine, std::size_t{1} << 28));
+    collector.rowStarts.reserve(lines + 1);
     const std::size_t parsed = csv_parse(&parser, text.data(), text.size(), onField, onRowEnd, &collector);
     if (parsed != text.size()) {
         if (csv_error(&parser) == CSV_EPARSE) {

@@ -1,0 +1,138 @@
+// The command-line host's reading speed: CSV parsing, formula parsing and range reading, and
+// rocCurveIndividual over a 1,048,576 x 3 CSV computed end to end against the add-in call alone.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "cli/workbook.hpp"
+
+#ifdef TAVIRUNE_BENCH_HOST
+#include "host/standin_host.hpp"
+#endif
+
+namespace {
+
+constexpr std::size_t bigRows = 1048576;
+
+// Score, default flag and PD of each debtor, as a rating system exports them.
+const std::string& bigCsvText() {
+    static const std::string text = [] {
+        std::mt19937_64 random(20261206);
+        std::normal_distribution<double> quality(0.0, 1.0);
+        std::uniform_real_distribution<double> uniform(0.0, 1.0);
+        std::string out;
+        out.reserve(bigRows * 24);
+        char line[64];
+        for (std::size_t i = 0; i < bigRows; ++i) {
+            const double z = quality(random);
+            const double pd = 1.0 / (1.0 + std::exp(4.0 + 1.2 * z));
+            const int score = static_cast<int>(500 + 100 * (z + 0.5 * quality(random)));
+            const int flag = uniform(random) < pd ? 1 : 0;
+            std::snprintf(line, sizeof line, "%d,%d,%.6f\n", score, flag, pd);
+            out += line;
+        }
+        return out;
+    }();
+    return text;
+}
+
+[[maybe_unused]] const std::string& bigCsvFile() {
+    static const std::string path = [] {
+        const std::string file = (std::filesystem::temp_directory_path() / "tavirune_bench_1048576x3.csv").string();
+        std::ofstream(file, std::ios::binary) << bigCsvText();
+        return file;
+    }();
+    return path;
+}
+
+void BM_CsvParse1048576x3(benchmark::State& state) {
+    const std::string& text = bigCsvText();
+    for (auto _ : state) {
+        cli::Sheet sheet = cli::parseCsv(text, "bench.csv");
+        benchmark::DoNotOptimize(sheet.cells.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * bigRows * 3));
+}
+BENCHMARK(BM_CsvParse1048576x3)->Unit(benchmark::kMillisecond);
+
+// Baseline for the CSV figure: copying the same bytes.
+void BM_CopyCsvBytes(benchmark::State& state) {
+    const std::string& text = bigCsvText();
+    for (auto _ : state) {
+        std::string copy = text;
+        benchmark::DoNotOptimize(copy.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_CopyCsvBytes)->Unit(benchmark::kMillisecond);
+
+void BM_FormulaParse(benchmark::State& state) {
+    const std::string formula = "=Korvanth.Tavirune.rocCurveAggregate(data!A2:A1001,$B$2:$B$1001,C:C,0,1)";
+    for (auto _ : state) benchmark::DoNotOptimize(cli::parseFormula(formula));
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_FormulaParse);
+
+#ifdef TAVIRUNE_BENCH_HOST
+
+class HostFunctions : public cli::FunctionTable {
+public:
+    HostFunctions() {
+        const char* path = std::getenv("TAVIRUNE_XLL");
+        host_.load(path ? path : TAVIRUNE_BENCH_XLL);
+    }
+    const std::vector<host::Registration>& registrations() const override { return host_.registrations(); }
+    host::Table call(const host::Registration& f, const std::vector<host::Argument>& a) const override {
+        return host_.call(f, a);
+    }
+
+private:
+    host::StandInHost host_;
+};
+
+const HostFunctions& addin() {
+    static const HostFunctions functions;
+    return functions;
+}
+
+const std::string rocFormula = "=rocCurveIndividual(A:A,B:B,0,0,10)";
+
+// What `tavirune eval --sheet big.csv "=rocCurveIndividual(A:A,B:B,0,0,10)"` does after loading the add-in.
+void BM_RocCurveIndividualReadAndCompute(benchmark::State& state) {
+    const std::string& file = bigCsvFile();
+    const auto& functions = addin();
+    for (auto _ : state) {
+        cli::Workbook book;
+        book.sheets.push_back(cli::readCsvFile(file));
+        const auto bound = book.bind(cli::parseFormula(rocFormula), functions.registrations(), 0);
+        cli::Calculation calculation(book, functions);
+        benchmark::DoNotOptimize(calculation.evaluate({bound}));
+    }
+}
+BENCHMARK(BM_RocCurveIndividualReadAndCompute)->Unit(benchmark::kMillisecond);
+
+// The add-in call alone, on the same columns already held as host cells.
+void BM_RocCurveIndividualAddinCallAlone(benchmark::State& state) {
+    const auto& functions = addin();
+    const cli::Sheet sheet = cli::parseCsv(bigCsvText(), "bench.csv");
+    host::Table scores(bigRows, 1), flags(bigRows, 1);
+    for (std::size_t r = 0; r < bigRows; ++r) {
+        scores.cells[r] = sheet.at(r, 0);
+        flags.cells[r] = sheet.at(r, 1);
+    }
+    const auto* function = cli::findFunction(functions.registrations(), "rocCurveIndividual");
+    const std::vector<host::Argument> arguments{host::Argument::fromRange(scores), host::Argument::fromRange(flags),
+                                                host::Argument::fromValue(0.0), host::Argument::fromValue(0.0),
+                                                host::Argument::fromValue(10.0)};
+    for (auto _ : state) benchmark::DoNotOptimize(functions.call(*function, arguments));
+}
+BENCHMARK(BM_RocCurveIndividualAddinCallAlone)->Unit(benchmark::kMillisecond);
+
+#endif
+
+}  // namespace

@@ -1,0 +1,171 @@
+// Redelmeier's test of the difference in calibration of two ratings on the same debtors:
+// is the mean squared error of rating 1's default probabilities different from rating 2's?
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "analytics/conversions.hpp"
+#include "analytics/distributions.hpp"
+#include "analytics/matrix.hpp"
+#include "analytics/worksheet_guard.hpp"
+#include "functions/checks.hpp"
+#include "functions/worksheet_functions.hpp"
+#include "xlframe/numeric.hpp"
+
+namespace Korvanth {
+
+namespace {
+
+using Distributions::cumulativeNormal;
+
+constexpr const char* zeroVarianceText = "not defined (zero variance)";
+
+// Row ranges are read left to right, which is what copying them into a column would give.
+std::vector<double> readNumbers(const CellMatrix& range, bool column, const char* name) {
+    return column ? cellMatrixToColumnVector(range, name) : cellMatrixToRowVector(range, name);
+}
+std::vector<int> readIntegers(const CellMatrix& range, bool column, const char* name) {
+    return column ? cellMatrixToColumnVectorInt(range, name) : cellMatrixToRowVectorInt(range, name);
+}
+
+bool isProbability(double p) { return p >= 0.0 && p <= 1.0; }  // false for NaN too
+
+double twoSidedPValue(double z) { return z > 0 ? 2.0 * (1.0 - cumulativeNormal(z)) : 2.0 * cumulativeNormal(z); }
+
+// The sums of the test; each debtor (or cell of debtors) adds its share.
+struct Redelmeier {
+    double squaredErrors1 = 0, squaredErrors2 = 0;
+    double expected1 = 0, expected2 = 0;
+    double difference = 0;  // A: n times (MSE1 - MSE2)
+    double variance = 0;    // B
+};
+
+CellMatrix differenceTable(const Redelmeier& sums, double count) {
+    CellMatrix result(5, 3);
+    result(0, 0) = "Calib.Diff.";
+    result(0, 1) = "Rating 1";
+    result(0, 2) = "Rating 2";
+    result(1, 0) = "MSE";
+    result(1, 1) = sums.squaredErrors1 / count;
+    result(1, 2) = sums.squaredErrors2 / count;
+    result(2, 0) = "E[MSE]";
+    result(2, 1) = sums.expected1 / count;
+    result(2, 2) = sums.expected2 / count;
+    result(3, 0) = "";
+    result(3, 1) = "Test Statistic";
+    result(3, 2) = "p-Value";
+    result(4, 0) = "";
+    const double deviation = std::sqrt(sums.variance);
+    if (deviation > 0) {
+        const double z = sums.difference / deviation;
+        result(4, 1) = z;
+        result(4, 2) = twoSidedPValue(z);
+    } else {
+        // No debtor whose two PDs differ: A and B are both zero.
+        result(4, 1) = zeroVarianceText;
+        result(4, 2) = zeroVarianceText;
+    }
+    return result;
+}
+
+}  // namespace
+
+CellMatrix calibrationDifferenceIndividual(const CellMatrix& defaultProbRating1, const CellMatrix& defaultProbRating2,
+                                           const CellMatrix& indicators) {
+    return guardWorksheet([&] {
+        if (!isVector(defaultProbRating1))
+            fail("The cell range for the default proabilities of rating 1 is not a vector");
+        if (!isVector(defaultProbRating2))
+            fail("The cell range for the default proabilities of rating 2 is not a vector");
+        if (!isVector(indicators)) fail("The cell range for the indicators is not a vector");
+        if (!sameShape(defaultProbRating1, indicators))
+            fail("The cell ranges for the default probabilties of rating 1 and the indicators are not identical");
+        if (!sameShape(defaultProbRating2, indicators))
+            fail("The cell ranges for the default probabilties of rating 2 and the indicators are not identical");
+
+        const bool column = indicators.Columns() == 1;
+        const std::size_t n = column ? indicators.Rows() : indicators.Columns();
+        const std::vector<int> y = readIntegers(indicators, column, "indicators");
+        const std::vector<double> p = readNumbers(defaultProbRating1, column, "default probabilities 1");
+        const std::vector<double> q = readNumbers(defaultProbRating2, column, "default probabilities 2");
+        // The conversions skip Empty cells, which would silently shift the debtors against each other.
+        if (y.size() != n) fail("The cell range for the indicators contains empty cells");
+        if (p.size() != n) fail("The cell range for the default probabilities of rating 1 contains empty cells");
+        if (q.size() != n) fail("The cell range for the default probabilities of rating 2 contains empty cells");
+
+        Redelmeier sums;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double pi = p[i];
+            const double qi = q[i];
+            if (!isProbability(pi)) fail("At least one default probability of rating 1 is not in [0,1]");
+            if (!isProbability(qi)) fail("At least one default probability of rating 2 is not in [0,1]");
+            if (y[i] != 0 && y[i] != 1) fail("At least one of the indicators is not Zero or One");
+            const double yi = y[i];
+            const double gap = pi - qi;
+            sums.squaredErrors1 += (yi - pi) * (yi - pi);
+            sums.squaredErrors2 += (yi - qi) * (yi - qi);
+            sums.expected1 += pi * (1.0 - pi);
+            sums.expected2 += qi * (1.0 - qi);
+            sums.difference += (pi * pi - qi * qi) - 2.0 * gap * yi;
+            sums.variance += (pi + qi) * gap * gap * (2.0 - pi - qi);
+        }
+        return differenceTable(sums, static_cast<double>(n));
+    });
+}
+
+CellMatrix calibrationDifferenceAggregate(const CellMatrix& defaultProbabilities, const CellMatrix& matrixDefaults,
+                                          const CellMatrix& matrixSurvivals) {
+    return guardWorksheet([&] {
+        if (!isVector(defaultProbabilities)) fail("The cell range for the default probabilities is not a vector");
+        if (matrixDefaults.Columns() != matrixDefaults.Rows())
+            fail("The cell range for the matrix of defaults is not quadratic");
+        if (matrixSurvivals.Columns() != matrixSurvivals.Rows())
+            fail("The cell range for the matrix of survivals is not quadratic");
+        const bool column = defaultProbabilities.Columns() == 1;
+        const std::size_t k = column ? defaultProbabilities.Rows() : defaultProbabilities.Columns();
+        if (matrixDefaults.Columns() != k)
+            fail("The dimension of the matrix of defaults does not equal the number of default probabilities");
+        if (matrixSurvivals.Columns() != k)
+            fail("The dimension of the matrix of survivals does not equal the number of default probabilities");
+
+        const std::vector<double> pd = readNumbers(defaultProbabilities, column, "default probabilities");
+        const Matrix defaults = cellMatrixToDenseMatrix(matrixDefaults, "matrix of defaults");
+        const Matrix survivals = cellMatrixToDenseMatrix(matrixSurvivals, "matrix of survivals");
+        // Skipped Empty cells would shorten the vector or shift a matrix row onto other grades.
+        if (pd.size() != k) fail("The cell range for the default probabilities contains empty cells");
+        if (defaults.rows() != k || defaults.columns() != k) fail("The matrix of defaults contains empty cells");
+        if (survivals.rows() != k || survivals.columns() != k) fail("The matrix of survivals contains empty cells");
+
+        // Rows are grades under rating 2, columns grades under rating 1. A PD of a later row is
+        // used before its own check; a bad one still ends the call when its row comes.
+        Redelmeier sums;
+        std::int64_t debtors = 0;  // 64 bits: the cells' counts may add up beyond 32 bits
+        for (std::size_t u = 0; u < k; ++u) {
+            const double q = pd[u];
+            for (std::size_t v = 0; v < k; ++v) {
+                const std::int32_t dv = xlframe::truncateToInt32(defaults(u, v));
+                if (dv < 0) fail("At least one entry of the matrix of defaults is a negative mumber");
+                const std::int32_t sv = xlframe::truncateToInt32(survivals(u, v));
+                if (sv < 0) fail("At least one entry of the matrix of survivals is a negative mumber");
+                const std::int64_t size = std::int64_t{dv} + sv;
+                const double p = pd[v];
+                const double d = dv;
+                const double s = sv;
+                const double m = static_cast<double>(size);
+                const double gap = p - q;
+                debtors += size;
+                sums.squaredErrors1 += s * p * p + d * (1.0 - p) * (1.0 - p);
+                sums.squaredErrors2 += s * q * q + d * (1.0 - q) * (1.0 - q);
+                sums.expected1 += m * p * (1.0 - p);
+                sums.expected2 += m * q * (1.0 - q);
+                sums.difference += (p * p - q * q) * m - 2.0 * gap * d;
+                sums.variance += m * gap * gap * (p + q) * (2.0 - p - q);
+            }
+            if (!isProbability(q)) fail("At least one entry of the vector of default probabilities is not in [0,1]");
+        }
+        if (debtors == 0) fail("The matrices of defaults and survivals do not contain a single debtor");
+        return differenceTable(sums, static_cast<double>(debtors));
+    });
+}
+
+}  // namespace Korvanth

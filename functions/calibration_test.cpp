@@ -1,0 +1,188 @@
+// Calibration tests of a rating system's default probabilities against observed defaults:
+// Spiegelhalter's test on the mean squared error (per debtor or per grade) and the
+// Hosmer-Lemeshow chi-square test (per grade).
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "analytics/conversions.hpp"
+#include "analytics/distributions.hpp"
+#include "analytics/worksheet_guard.hpp"
+#include "functions/checks.hpp"
+#include "functions/worksheet_functions.hpp"
+
+namespace Korvanth {
+
+namespace {
+
+using Distributions::cumulativeGamma;
+using Distributions::cumulativeNormal;
+
+constexpr const char* zeroVarianceText = "not defined (zero variance)";
+constexpr const char* contradictedText = "not defined (a PD of 0 or 1 contradicts the observed defaults)";
+constexpr const char* noFreeGradeText = "not defined (no grade with debtors has a PD strictly between 0 and 1)";
+
+// Row ranges are read left to right, which is what copying them into a column would give.
+std::vector<double> readNumbers(const CellMatrix& range, bool column, const char* name) {
+    return column ? cellMatrixToColumnVector(range, name) : cellMatrixToRowVector(range, name);
+}
+std::vector<int> readIntegers(const CellMatrix& range, bool column, const char* name) {
+    return column ? cellMatrixToColumnVectorInt(range, name) : cellMatrixToRowVectorInt(range, name);
+}
+
+// The conversions skip Empty cells, which would silently shift one range against the other.
+void requireEveryCell(std::size_t length, std::size_t cells, const char* text) {
+    if (length != cells) fail(text);
+}
+
+bool isProbability(double p) { return p >= 0.0 && p <= 1.0; }  // false for NaN too
+
+double twoSidedPValue(double z) { return z > 0 ? 2.0 * (1.0 - cumulativeNormal(z)) : 2.0 * cumulativeNormal(z); }
+
+// Sums of the Spiegelhalter test, weighted by the number of debtors behind each term.
+struct Spiegelhalter {
+    double squaredErrors = 0;  // sum of (y - p)^2
+    double expected = 0;       // sum of p (1 - p)
+    double variance = 0;       // sum of (1 - 2p)^2 p (1 - p)
+};
+
+// Columns 0 to 5 of the value row: "Test", MSE, E[MSE], sqrt(V), z and its p-value.
+void fillSpiegelhalter(CellMatrix& result, const Spiegelhalter& sums, double count) {
+    const double mse = sums.squaredErrors / count;
+    const double expected = sums.expected / count;
+    const double deviation = std::sqrt(sums.variance / (count * count));
+    result(1, 0) = "Test";
+    result(1, 1) = mse;
+    result(1, 2) = expected;
+    result(1, 3) = deviation;
+    if (deviation > 0) {
+        const double z = (mse - expected) / deviation;
+        result(1, 4) = z;
+        result(1, 5) = twoSidedPValue(z);
+    } else {
+        // Every PD is 0, 0.5 or 1: the statistic is a quotient by zero.
+        result(1, 4) = zeroVarianceText;
+        result(1, 5) = zeroVarianceText;
+    }
+}
+
+}  // namespace
+
+CellMatrix calibrationTestIndividual(const CellMatrix& defaultProbabilities, const CellMatrix& indicators) {
+    return guardWorksheet([&] {
+        if (!isVector(defaultProbabilities)) fail("The cell range for the default proabilities is not a vector");
+        if (!isVector(indicators)) fail("The cell range for the indicators is not a vector");
+        if (!sameShape(defaultProbabilities, indicators))
+            fail("The cell ranges for the default probabilties and the indicators are not identical");
+
+        const bool column = indicators.Columns() == 1;
+        const std::size_t n = column ? indicators.Rows() : indicators.Columns();
+        const std::vector<int> y = readIntegers(indicators, column, "indicators");
+        const std::vector<double> p = readNumbers(defaultProbabilities, column, "default probabilities");
+        requireEveryCell(y.size(), n, "The cell range for the indicators contains empty cells");
+        requireEveryCell(p.size(), n, "The cell range for the default probabilities contains empty cells");
+
+        Spiegelhalter sums;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double pd = p[i];
+            if (!isProbability(pd)) fail("At least one default probability is not in [0,1]");
+            if (y[i] != 0 && y[i] != 1) fail("At least one of the indicators is not Zero or One");
+            const double error = y[i] - pd;
+            const double pq = pd * (1.0 - pd);
+            const double skew = 1.0 - 2.0 * pd;
+            sums.squaredErrors += error * error;
+            sums.expected += pq;
+            sums.variance += skew * skew * pq;
+        }
+
+        CellMatrix result(2, 6);
+        result(0, 0) = "Calibration";
+        result(0, 1) = "MSE";
+        result(0, 2) = "E[MSE]";
+        result(0, 3) = "Var[MSE]";
+        result(0, 4) = "Test Statistic";
+        result(0, 5) = "p-Value";
+        fillSpiegelhalter(result, sums, static_cast<double>(n));
+        return result;
+    });
+}
+
+CellMatrix calibrationTestAggregate(const CellMatrix& defaultProbabilities, const CellMatrix& numDefaults,
+                                    const CellMatrix& numSurvivals) {
+    return guardWorksheet([&] {
+        if (!isVector(defaultProbabilities)) fail("The cell range for the default proabilities is not a vector");
+        if (!isVector(numDefaults)) fail("The cell range for the number of defaults of each grade is not a vector");
+        if (!isVector(numSurvivals)) fail("The cell range for the number of survivals of each grade is not a vector");
+        if (!sameShape(defaultProbabilities, numDefaults))
+            fail("The cell ranges for the default probabilties and the number of defaults are not identical");
+        if (!sameShape(defaultProbabilities, numSurvivals))
+            fail("The cell ranges for the default probabilties and the number of survivals are not identical");
+
+        const bool column = numDefaults.Columns() == 1;
+        const std::size_t k = column ? numDefaults.Rows() : numDefaults.Columns();
+        const std::vector<int> defaults = readIntegers(numDefaults, column, "number of defaults");
+        const std::vector<int> survivals = readIntegers(numSurvivals, column, "number of survivals");
+        const std::vector<double> p = readNumbers(defaultProbabilities, column, "default probabilities");
+        requireEveryCell(defaults.size(), k, "The cell range for the number of defaults contains empty cells");
+        requireEveryCell(survivals.size(), k, "The cell range for the number of survivals contains empty cells");
+        requireEveryCell(p.size(), k, "The cell range for the default probabilities contains empty cells");
+
+        Spiegelhalter sums;
+        std::int64_t debtors = 0;  // 64 bits: the grades' counts may add up beyond 32 bits
+        double hosmerLemeshow = 0;
+        std::int64_t freeGrades = 0;  // the chi-square's degrees of freedom
+        bool contradicted = false;
+        for (std::size_t i = 0; i < k; ++i) {
+            const double pd = p[i];
+            if (!isProbability(pd)) fail("At least one default probability is not in [0,1]");
+            if (defaults[i] < 0 || survivals[i] < 0)
+                fail("At least one of the number of defaults or number of survivals is a negative number");
+            const std::int64_t size = std::int64_t{defaults[i]} + survivals[i];
+            const double d = defaults[i];
+            const double s = survivals[i];
+            const double m = static_cast<double>(size);
+            const double pq = pd * (1.0 - pd);
+            const double skew = 1.0 - 2.0 * pd;
+            debtors += size;
+            sums.squaredErrors += d * (1.0 - pd) * (1.0 - pd) + s * pd * pd;
+            sums.expected += m * pq;
+            sums.variance += m * pq * skew * skew;
+
+            // A grade without debtors, or whose PD of 0 or 1 came true for every debtor, carries
+            // no random term: it is left out of the sum and of the degrees of freedom.
+            if (size == 0) continue;
+            if (pq > 0) {
+                const double gap = pd - d / m;
+                hosmerLemeshow += m * gap * gap / pq;
+                ++freeGrades;
+            } else if ((pd == 0.0 && defaults[i] != 0) || (pd == 1.0 && survivals[i] != 0)) {
+                contradicted = true;
+            }
+        }
+        if (debtors == 0) fail("The grades do not contain a single debtor");
+
+        CellMatrix result(2, 8);
+        result(0, 0) = "Calibration";
+        result(0, 1) = "MSE";
+        result(0, 2) = "E[MSE]";
+        result(0, 3) = "Var[MSE]";
+        result(0, 4) = "Test Statistic (SP)";
+        result(0, 5) = "p-Value (SP)";
+        result(0, 6) = "Test Statistic (HL)";
+        result(0, 7) = "p-Value (HL)";
+        fillSpiegelhalter(result, sums, static_cast<double>(debtors));
+        if (contradicted) {
+            result(1, 6) = contradictedText;
+            result(1, 7) = contradictedText;
+        } else if (freeGrades == 0) {
+            result(1, 6) = noFreeGradeText;
+            result(1, 7) = noFreeGradeText;
+        } else {
+            result(1, 6) = hosmerLemeshow;
+            result(1, 7) = 1.0 - cumulativeGamma(hosmerLemeshow / 2.0, static_cast<double>(freeGrades) / 2.0);
+        }
+        return result;
+    });
+}
+
+}  // namespace Korvanth

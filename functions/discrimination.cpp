@@ -12,6 +12,7 @@
 #include "analytics/matrix.hpp"
 #include "analytics/worksheet_guard.hpp"
 #include "functions/checks.hpp"
+#include "functions/concordance.hpp"
 #include "functions/worksheet_functions.hpp"
 #include "xlframe/numeric.hpp"
 
@@ -231,6 +232,34 @@ Buckets aggregateBuckets(std::vector<Grade> grades, std::int64_t nd, std::int64_
     return b;
 }
 
+
+// Fenwick tree of counts over positions 0..n-1.
+class CountTree {
+public:
+    explicit CountTree(std::size_t n) : tree_(n + 1, 0) {}
+    void add(std::size_t position) {
+        for (std::size_t i = position + 1; i < tree_.size(); i += i & (~i + 1)) ++tree_[i];
+    }
+    // Number of entries at positions below `end`.
+    std::int64_t below(std::size_t end) const {
+        std::int64_t sum = 0;
+        for (std::size_t i = end; i > 0; i -= i & (~i + 1)) sum += tree_[i];
+        return sum;
+    }
+
+private:
+    std::vector<std::int64_t> tree_;
+};
+
+using Keys = std::vector<std::uint64_t>;
+
+std::int64_t countBelow(const Keys& sorted, std::uint64_t key) {
+    return std::lower_bound(sorted.begin(), sorted.end(), key) - sorted.begin();
+}
+std::int64_t countAbove(const Keys& sorted, std::uint64_t key) {
+    return sorted.end() - std::upper_bound(sorted.begin(), sorted.end(), key);
+}
+
 }  // namespace
 
 CellMatrix rocCurveIndividual(const CellMatrix& scores, const CellMatrix& indicators, int scoreIndex, int outputIndex,
@@ -274,6 +303,247 @@ CellMatrix rocCurveAggregate(const CellMatrix& scores, const CellMatrix& numDefa
         const RocStatistics r = computeRocStatistics(b, outputIndex == 1 ? static_cast<long long>(cells) : 0,
                                                      b.p.size() + 1);
         return rocTable(r, outputIndex == 1);
+    });
+}
+
+// Over all pairs of a default and a survival: +1 when both ratings order them alike, -1 when
+// oppositely, 0 for a tie in either. Defaults are counted in a Fenwick tree over their rank under
+// rating 2 while the survivals are swept in rating-1 order, once upwards and once downwards.
+std::int64_t concordanceCount(const Keys& d1, const Keys& d2, const Keys& s1, const Keys& s2) {
+    Keys sortedD2 = d2;
+    std::sort(sortedD2.begin(), sortedD2.end());
+    auto byKey = [](const Keys& keys) {
+        std::vector<std::uint32_t> order(keys.size());
+        std::iota(order.begin(), order.end(), 0u);
+        std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return keys[a] < keys[b]; });
+        return order;
+    };
+    const std::vector<std::uint32_t> dOrder = byKey(d1), sOrder = byKey(s1);
+    std::vector<std::size_t> rank(d2.size());
+    for (std::size_t i = 0; i < d2.size(); ++i) rank[i] = static_cast<std::size_t>(countBelow(sortedD2, d2[i]));
+    std::int64_t count = 0;
+    for (int direction = 0; direction < 2; ++direction) {
+        CountTree tree(d2.size());
+        std::int64_t inserted = 0;
+        std::size_t next = 0;
+        const std::size_t nd = dOrder.size(), ns = sOrder.size();
+        for (std::size_t k = 0; k < ns; ++k) {
+            const std::uint32_t s = direction == 0 ? sOrder[k] : sOrder[ns - 1 - k];
+            for (; next < nd; ++next, ++inserted) {
+                const std::uint32_t d = direction == 0 ? dOrder[next] : dOrder[nd - 1 - next];
+                if (direction == 0 ? !(d1[d] < s1[s]) : !(d1[d] > s1[s])) break;
+                tree.add(rank[d]);
+            }
+            const std::int64_t lower = tree.below(static_cast<std::size_t>(countBelow(sortedD2, s2[s])));
+            const std::int64_t higher =
+                inserted - tree.below(static_cast<std::size_t>(sortedD2.size() - countAbove(sortedD2, s2[s])));
+            count += direction == 0 ? lower - higher : higher - lower;
+        }
+    }
+    return count;
+}
+
+namespace {
+
+// Sum over the observations (x1, x2) of (#above - #below under rating 1) (#above - #below under rating 2),
+// counted among the other group's sorted scores.
+double tripleSum(const Keys& x1, const Keys& x2, Keys other1, Keys other2) {
+    std::sort(other1.begin(), other1.end());
+    std::sort(other2.begin(), other2.end());
+    double sum = 0;
+    for (std::size_t i = 0; i < x1.size(); ++i) {
+        const std::int64_t g1 = countAbove(other1, x1[i]) - countBelow(other1, x1[i]);
+        const std::int64_t g2 = countAbove(other2, x2[i]) - countBelow(other2, x2[i]);
+        sum += static_cast<double>(g1 * g2);
+    }
+    return sum;
+}
+
+struct Rating {
+    double auroc, sigma;
+};
+
+Rating rating(const Buckets& b) {
+    const RocStatistics r = computeRocStatistics(b, 0, 0);
+    return {r.auroc, (r.auroc - r.lower) / inverseCumulativeNormal(0.975)};
+}
+
+CellMatrix differenceTable(const Rating& r1, const Rating& r2, double nd, double ns, double pds, double pdds,
+                           double pssd) {
+    const double cov = ((nd - 1) * pdds + pds + (ns - 1) * pssd - 4 * (ns + nd - 1) * (r1.auroc - 0.5) * (r2.auroc - 0.5)) /
+                       (4 * (nd - 1) * (ns - 1));
+    const double t = (r1.auroc - r2.auroc) * (r1.auroc - r2.auroc) / (r1.sigma * r1.sigma + r2.sigma * r2.sigma - 2 * cov);
+    CellMatrix result(5, 3);
+    result(0, 0) = "";
+    result(0, 1) = "Rating 1";
+    result(0, 2) = "Rating 2";
+    result(1, 0) = "AUROC";
+    result(1, 1) = r1.auroc;
+    result(1, 2) = r2.auroc;
+    result(2, 0) = "Sigma";
+    result(2, 1) = r1.sigma;
+    result(2, 2) = r2.sigma;
+    result(3, 0) = "Cov";
+    result(3, 1) = "Test Statistic";
+    result(3, 2) = "p-Value";
+    result(4, 0) = cov;
+    result(4, 1) = t;
+    result(4, 2) = 1.0 - cumulativeGamma(t / 2, 0.5);
+    return result;
+}
+
+}  // namespace
+
+CellMatrix aurocDifferenceIndividual(const CellMatrix& scoresRating1, const CellMatrix& scoresRating2,
+                                     const CellMatrix& indicators, int scoreIndex) {
+    return guardWorksheet([&] {
+        try {
+            const IndividualData one = readIndividual(scoresRating1, indicators, scoreIndex, 0);
+            const IndividualData two = readIndividual(scoresRating2, indicators, scoreIndex, 0);
+            const Rating r1 = rating(individualBuckets(one.scores, one.indicators, scoreIndex));
+            const Rating r2 = rating(individualBuckets(two.scores, two.indicators, scoreIndex));
+            Keys d1, d2, s1, s2;
+            for (std::size_t i = 0; i < one.scores.size(); ++i) {
+                Keys& k1 = one.indicators[i] == 1 ? d1 : s1;
+                Keys& k2 = one.indicators[i] == 1 ? d2 : s2;
+                k1.push_back(orderKey(one.scores[i]));
+                k2.push_back(orderKey(two.scores[i]));
+            }
+            const double nd = static_cast<double>(d1.size()), ns = static_cast<double>(s1.size());
+            const double pds = static_cast<double>(concordanceCount(d1, d2, s1, s2)) / (ns * nd);
+            const double pdds = tripleSum(s1, s2, d1, d2) / (nd * nd * ns);
+            const double pssd = tripleSum(d1, d2, s1, s2) / (ns * ns * nd);
+            return differenceTable(r1, r2, nd, ns, pds, pdds, pssd);
+        } catch (...) {
+            // Whatever either rating's ROC would reject, this function reports alike.
+            return textResult(unknownErrorText);
+        }
+    });
+}
+
+CellMatrix aurocDifferenceAggregate(const CellMatrix& scores, const CellMatrix& matrixDefaults,
+                                    const CellMatrix& matrixSurvivals, int scoreIndex) {
+    return guardWorksheet([&] {
+        if (!isVector(scores)) fail("The cell range for the rating scores is not a vector");
+        if (matrixDefaults.Rows() != matrixDefaults.Columns())
+            fail("The cell range for the matrix of defaults is not quadratic");
+        if (matrixSurvivals.Rows() != matrixSurvivals.Columns())
+            fail("The cell range for the matrix of survivals is not quadratic");
+        const bool column = scores.Columns() == 1;
+        const std::size_t n = column ? scores.Rows() : scores.Columns();
+        if (matrixDefaults.Columns() != n)
+            fail("The dimension of the matrix of defaults does not equal the number of rating scores");
+        if (matrixSurvivals.Columns() != n)
+            fail("The dimension of the matrix of survivals does not equal the number of rating scores");
+        const Matrix dm = cellMatrixToDenseMatrix(matrixDefaults, "matrix of defaults");
+        const Matrix sm = cellMatrixToDenseMatrix(matrixSurvivals, "matrix of survivals");
+        if (dm.rows() != n || dm.columns() != n) fail("The matrix of defaults contains empty cells");
+        if (sm.rows() != n || sm.columns() != n) fail("The matrix of survivals contains empty cells");
+        std::vector<std::int64_t> d1(n, 0), s1(n, 0), d2(n, 0), s2(n, 0);
+        std::vector<double> gradeScores(n);
+        for (std::size_t u = 0; u < n; ++u) {
+            for (std::size_t j = 0; j < n; ++j) {
+                const std::int32_t d = xlframe::truncateToInt32(dm(u, j));
+                if (d < 0) fail("At least one entry of the matrix of defaults is a negative mumber");
+                const std::int32_t s = xlframe::truncateToInt32(sm(u, j));
+                if (s < 0) fail("At least one entry of the matrix of survivals is a negative mumber");
+                d1[j] += d, s1[j] += s, d2[u] += d, s2[u] += s;
+            }
+            const xlframe::CellValue& cell = column ? scores(u, 0) : scores(0, u);
+            if (cell.IsEmpty()) fail("At least one entry of the vector of scores is empty");
+            if (!cell.IsNumber()) fail("At least one entry of the vector of scores is not a number");
+            gradeScores[u] = cell.GetNumber();
+        }
+        const std::int64_t ndInt = std::accumulate(d1.begin(), d1.end(), std::int64_t{0});
+        const std::int64_t nsInt = std::accumulate(s1.begin(), s1.end(), std::int64_t{0});
+        Rating r1{}, r2{};
+        try {
+            if (scoreIndex != 0 && scoreIndex != 1) fail("");
+            std::vector<Grade> g1(n), g2(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                g1[i] = {gradeScores[i], static_cast<double>(s1[i]), static_cast<double>(d1[i])};
+                g2[i] = {gradeScores[i], static_cast<double>(s2[i]), static_cast<double>(d2[i])};
+            }
+            r1 = rating(aggregateBuckets(std::move(g1), ndInt, nsInt, scoreIndex));
+            r2 = rating(aggregateBuckets(std::move(g2), ndInt, nsInt, scoreIndex));
+        } catch (...) {
+            return textResult(unknownErrorText);
+        }
+        // prefix(i, j): defaults in grades u < i (rating 2) and v < j (rating 1).
+        std::vector<double> prefix((n + 1) * (n + 1), 0.0);
+        auto at = [&](std::size_t i, std::size_t j) -> double& { return prefix[i * (n + 1) + j]; };
+        for (std::size_t u = 0; u < n; ++u)
+            for (std::size_t v = 0; v < n; ++v) at(u + 1, v + 1) = dm(u, v) + at(u, v + 1) + at(u + 1, v) - at(u, v);
+        const double total = at(n, n);
+        std::vector<double> cd1(n + 1, 0), cs1(n + 1, 0), cd2(n + 1, 0), cs2(n + 1, 0);  // cd1[v + 1] = d1[0..v]
+        for (std::size_t i = 0; i < n; ++i) {
+            cd1[i + 1] = cd1[i] + static_cast<double>(d1[i]);
+            cs1[i + 1] = cs1[i] + static_cast<double>(s1[i]);
+            cd2[i + 1] = cd2[i] + static_cast<double>(d2[i]);
+            cs2[i + 1] = cs2[i] + static_cast<double>(s2[i]);
+        }
+        const double nd = static_cast<double>(ndInt), ns = static_cast<double>(nsInt);
+        double pairs = 0, dds = 0, ssd = 0;
+        for (std::size_t u = 0; u < n; ++u) {
+            for (std::size_t v = 0; v < n; ++v) {
+                const double bothBelow = at(u, v);
+                const double bothAbove = total - at(u + 1, n) - at(n, v + 1) + at(u + 1, v + 1);
+                const double aboveBelow = at(n, v) - at(u + 1, v);  // u' > u, v' < v
+                const double belowAbove = at(u, n) - at(u, v + 1);  // u' < u, v' > v
+                pairs += sm(u, v) * (bothAbove + bothBelow - aboveBelow - belowAbove);
+                const double gd1 = nd - cd1[v + 1], ld1 = cd1[v], gd2 = nd - cd2[u + 1], ld2 = cd2[u];
+                dds += sm(u, v) * (gd1 * gd2 + ld1 * ld2 - gd1 * ld2 - ld1 * gd2);
+                const double gs1 = ns - cs1[v + 1], ls1 = cs1[v], gs2 = ns - cs2[u + 1], ls2 = cs2[u];
+                ssd += dm(u, v) * (gs1 * gs2 + ls1 * ls2 - gs1 * ls2 - ls1 * gs2);
+            }
+        }
+        return differenceTable(r1, r2, nd, ns, pairs / (ns * nd), dds / (ns * nd * nd), ssd / (ns * ns * nd));
+    });
+}
+
+CellMatrix adjustedPowerStat(const CellMatrix& scores, const CellMatrix& shadowPDs, int scoreIndex) {
+    return guardWorksheet([&] {
+        if (!isVector(scores)) fail("The cell range for the scores is not one-dimensional");
+        if (!isVector(shadowPDs)) fail("The cell range for the shadowPDs is not one-dimensional");
+        if (!sameShape(scores, shadowPDs)) fail("The dimensions of the vectors for scores and shadowPDs are not equal");
+        if (scoreIndex != 0 && scoreIndex != 1) fail("The value of scoreIndex is not in the range of 0..1");
+        const bool column = scores.Columns() == 1;
+        const std::size_t cells = column ? scores.Rows() : scores.Columns();
+        const std::vector<double> pd = readNumbers(shadowPDs, column, "shadow PDs");
+        const std::vector<double> s = readNumbers(scores, column, "scores");
+        requireEveryCell(pd.size(), cells, "The cell range for the shadow PDs contains empty cells");
+        requireEveryCell(s.size(), cells, "The cell range for the scores contains empty cells");
+        std::vector<std::pair<std::uint64_t, double>> debtors(cells);
+        for (std::size_t i = 0; i < cells; ++i) {
+            if (!(pd[i] >= 0.0 && pd[i] <= 1.0)) fail("At least one shadow PD is not in [0,1]");
+            const std::uint64_t key = orderKey(s[i]);
+            debtors[i] = {scoreIndex == 0 ? key : ~key, pd[i]};
+        }
+        std::stable_sort(debtors.begin(), debtors.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::vector<double> perfect = pd;
+        std::sort(perfect.begin(), perfect.end(), [](double a, double b) { return a > b; });
+        double total = 0;
+        for (double x : perfect) total += x;
+        const double n = static_cast<double>(cells);
+        double areaRating = 0, areaPerfect = 0, x0 = 0, rating0 = 0, perfect0 = 0, sumRating = 0, sumPerfect = 0;
+        for (std::size_t k = 1; k <= cells; ++k) {
+            sumRating += debtors[k - 1].second;
+            sumPerfect += perfect[k - 1];
+            const double x = static_cast<double>(k) / n;
+            const double yr = sumRating / total, yp = sumPerfect / total;
+            const double w = (x - x0) * 0.5;
+            areaRating += (yr + rating0 - x - x0) * w;
+            areaPerfect += (yp + perfect0 - x - x0) * w;
+            x0 = x, rating0 = yr, perfect0 = yp;
+        }
+        CellMatrix result(3, 2);
+        result(0, 0) = "Adjusted PowerStat";
+        result(0, 1) = areaRating / areaPerfect;
+        result(1, 0) = "Area Rating";
+        result(1, 1) = areaRating;
+        result(2, 0) = "Area Perfect Rating";
+        result(2, 1) = areaPerfect;
+        return result;
     });
 }
 

@@ -1,0 +1,128 @@
+// AUROC difference tests and the adjusted PowerStat against naive references and hand-worked cases.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "functions/concordance.hpp"
+#include "functions/worksheet_functions.hpp"
+#include "tests/functions/test_calibration_support.hpp"
+
+namespace Korvanth {
+namespace {
+
+using testing::number;
+using testing::numbers;
+using testing::rejection;
+using testing::square;
+using testing::text;
+
+const std::string unknown =
+    "An unknown error occured. Please check the call of the add-in routine, e.g. if ranges are passed instead of "
+    "numbers or vice versa";
+
+TEST(Concordance, FastCountEqualsPairwiseCountWithHeavyTies) {
+    std::mt19937 gen(2024);
+    for (int trial = 0; trial < 2000; ++trial) {
+        const std::size_t nd = gen() % 12, ns = gen() % 12, range = 1 + gen() % 4;
+        std::vector<std::uint64_t> d1(nd), d2(nd), s1(ns), s2(ns);
+        for (auto* v : {&d1, &d2, &s1, &s2})
+            for (auto& x : *v) x = gen() % range;
+        std::int64_t naive = 0;
+        for (std::size_t a = 0; a < nd; ++a)
+            for (std::size_t b = 0; b < ns; ++b) {
+                const int sign1 = (d1[a] > s1[b]) - (d1[a] < s1[b]), sign2 = (d2[a] > s2[b]) - (d2[a] < s2[b]);
+                naive += sign1 * sign2;
+            }
+        ASSERT_EQ(concordanceCount(d1, d2, s1, s2), naive) << "trial " << trial;
+    }
+}
+
+CellMatrix individual(std::mt19937& gen, int n, std::vector<double>& s1, std::vector<double>& s2,
+                      std::vector<double>& y) {
+    s1.resize(n), s2.resize(n), y.resize(n);
+    for (int i = 0; i < n; ++i) {
+        y[i] = gen() % 3 == 0;
+        s1[i] = static_cast<double>(gen() % 6) + (y[i] ? 0 : 1);
+        s2[i] = static_cast<double>(gen() % 5) + (y[i] ? 0 : 2);
+    }
+    y[0] = y[1] = 1, y[2] = y[3] = 0;
+    return numbers(y);
+}
+
+TEST(AurocDifferenceIndividual, LayoutAndSymmetry) {
+    std::mt19937 gen(99);
+    std::vector<double> s1, s2, y;
+    const CellMatrix ind = individual(gen, 80, s1, s2, y);
+    const CellMatrix r = aurocDifferenceIndividual(numbers(s1), numbers(s2), ind, 0);
+    ASSERT_EQ(r.Rows(), 5u);
+    ASSERT_EQ(r.Columns(), 3u);
+    EXPECT_EQ(text(r, 0, 0), "");
+    EXPECT_EQ(text(r, 0, 1), "Rating 1");
+    EXPECT_EQ(text(r, 3, 2), "p-Value");
+    const CellMatrix roc1 = rocCurveIndividual(numbers(s1), ind, 0, 0, 0);
+    EXPECT_DOUBLE_EQ(number(r, 1, 1), number(roc1, 0, 1));
+    const CellMatrix swapped = aurocDifferenceIndividual(numbers(s2), numbers(s1), ind, 0);
+    for (int row = 1; row <= 2; ++row) {
+        EXPECT_DOUBLE_EQ(number(r, row, 1), number(swapped, row, 2));
+        EXPECT_DOUBLE_EQ(number(r, row, 2), number(swapped, row, 1));
+    }
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(number(r, 4, c), number(swapped, 4, c), 1e-12);
+    EXPECT_EQ(rejection(aurocDifferenceIndividual(numbers(s1), numbers(s2), ind, 2)), unknown);
+    EXPECT_EQ(rejection(aurocDifferenceIndividual(CellMatrix(2, 2), numbers(s2), ind, 0)), unknown);
+}
+
+// Expanding every cell of the aggregate matrices into its debtors gives the individual result.
+TEST(AurocDifferenceAggregate, AgreesWithExpandedDebtors) {
+    const std::vector<std::vector<double>> d = {{3, 1, 0}, {1, 2, 1}, {0, 0, 1}}, s = {{1, 2, 1}, {2, 5, 3}, {1, 4, 9}};
+    const std::vector<double> grade = {1, 2, 3};
+    std::vector<double> s1, s2, y;
+    for (int u = 0; u < 3; ++u)
+        for (int v = 0; v < 3; ++v) {
+            for (int k = 0; k < d[u][v]; ++k) s1.push_back(grade[v]), s2.push_back(grade[u]), y.push_back(1);
+            for (int k = 0; k < s[u][v]; ++k) s1.push_back(grade[v]), s2.push_back(grade[u]), y.push_back(0);
+        }
+    const CellMatrix agg = aurocDifferenceAggregate(numbers(grade), square(d), square(s), 0);
+    const CellMatrix ind = aurocDifferenceIndividual(numbers(s1), numbers(s2), numbers(y), 0);
+    for (int row : {1, 2, 4})
+        for (int c = (row == 4 ? 0 : 1); c < 3; ++c) EXPECT_NEAR(number(agg, row, c), number(ind, row, c), 1e-12);
+    // Transposing both matrices swaps the ratings.
+    std::vector<std::vector<double>> dt(3, std::vector<double>(3)), st = dt;
+    for (int u = 0; u < 3; ++u)
+        for (int v = 0; v < 3; ++v) dt[u][v] = d[v][u], st[u][v] = s[v][u];
+    const CellMatrix swapped = aurocDifferenceAggregate(numbers(grade), square(dt), square(st), 0);
+    EXPECT_NEAR(number(agg, 1, 1), number(swapped, 1, 2), 1e-12);
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(number(agg, 4, c), number(swapped, 4, c), 1e-12);
+}
+
+TEST(AurocDifferenceAggregate, Rejections) {
+    const CellMatrix g = numbers({1, 2}), m = square({{1, 2}, {3, 4}});
+    EXPECT_EQ(rejection(aurocDifferenceAggregate(CellMatrix(2, 2), m, m, 0)),
+              "The cell range for the rating scores is not a vector");
+    EXPECT_EQ(rejection(aurocDifferenceAggregate(g, CellMatrix(2, 3), m, 0)),
+              "The cell range for the matrix of defaults is not quadratic");
+    EXPECT_EQ(rejection(aurocDifferenceAggregate(g, m, CellMatrix(3, 2), 0)),
+              "The cell range for the matrix of survivals is not quadratic");
+    EXPECT_EQ(rejection(aurocDifferenceAggregate(numbers({1, 2, 3}), m, m, 0)),
+              "The dimension of the matrix of defaults does not equal the number of rating scores");
+    EXPECT_EQ(rejection(aurocDifferenceAggregate(g, square({{1, -1}, {3, 4}}), m, 0)),
+              "At least one entry of the matrix of defaults is a negative mumber");
+    EXPECT_EQ(rejection(aurocDifferenceAggregate(numbers({1, NAN}), m, m, 0)),
+              "At least one entry of the vector of scores is empty");
+    EXPECT_EQ(rejection(aurocDifferenceAggregate(g, m, m, 3)), unknown);
+    EXPECT_EQ(rejection(aurocDifferenceAggregate(g, square({{-0.5, 2}, {3, 4}}), m, 0)), "");
+}
+
+TEST(AdjustedPowerStat, PerfectAndReversedOrder) {
+    const CellMatrix s = numbers({1, 2, 3, 4}), pd = numbers({0.4, 0.3, 0.2, 0.1});
+    EXPECT_NEAR(number(adjustedPowerStat(s, pd, 0), 0, 1), 1.0, 1e-12);
+    EXPECT_NEAR(number(adjustedPowerStat(s, pd, 1), 0, 1), -1.0, 1e-12);
+    EXPECT_EQ(text(adjustedPowerStat(s, pd, 0), 2, 0), "Area Perfect Rating");
+    EXPECT_EQ(rejection(adjustedPowerStat(s, numbers({0.4, 1.0000001, 0.2, 0.1}), 0)),
+              "At least one shadow PD is not in [0,1]");
+    EXPECT_EQ(rejection(adjustedPowerStat(s, pd, 2)), "The value of scoreIndex is not in the range of 0..1");
+    EXPECT_EQ(rejection(adjustedPowerStat(s, numbers({0.4, 0.3, 0.2, 0.1}, false), 0)),
+              "The dimensions of the vectors for scores and shadowPDs are not equal");
+}
+
+}  // namespace
+}  // namespace Korvanth

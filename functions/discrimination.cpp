@@ -253,11 +253,24 @@ private:
 
 using Keys = std::vector<std::uint64_t>;
 
-std::int64_t countBelow(const Keys& sorted, std::uint64_t key) {
-    return std::lower_bound(sorted.begin(), sorted.end(), key) - sorted.begin();
+// Bisection without data-dependent branches: the number of sorted keys below `key` (or at
+// most `key` when `orEqual`).
+std::int64_t bisect(const Keys& sorted, std::uint64_t key, bool orEqual) {
+    if (sorted.empty()) return 0;
+    const std::uint64_t* base = sorted.data();
+    std::size_t length = sorted.size();
+    while (length > 1) {
+        const std::size_t half = length / 2;
+        const bool right = orEqual ? base[half] <= key : base[half] < key;
+        base = right ? base + half : base;
+        length -= half;
+    }
+    const bool last = orEqual ? *base <= key : *base < key;
+    return (base - sorted.data()) + (last ? 1 : 0);
 }
+std::int64_t countBelow(const Keys& sorted, std::uint64_t key) { return bisect(sorted, key, false); }
 std::int64_t countAbove(const Keys& sorted, std::uint64_t key) {
-    return sorted.end() - std::upper_bound(sorted.begin(), sorted.end(), key);
+    return static_cast<std::int64_t>(sorted.size()) - bisect(sorted, key, true);
 }
 
 }  // namespace
@@ -313,14 +326,23 @@ std::int64_t concordanceCount(const Keys& d1, const Keys& d2, const Keys& s1, co
     Keys sortedD2 = d2;
     std::sort(sortedD2.begin(), sortedD2.end());
     auto byKey = [](const Keys& keys) {
+        // Sorting (key, position) pairs keeps equal keys in input order, with the keys at hand.
+        std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed(keys.size());
+        for (std::size_t i = 0; i < keys.size(); ++i) keyed[i] = {keys[i], static_cast<std::uint32_t>(i)};
+        std::sort(keyed.begin(), keyed.end());
         std::vector<std::uint32_t> order(keys.size());
-        std::iota(order.begin(), order.end(), 0u);
-        std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return keys[a] < keys[b]; });
+        for (std::size_t i = 0; i < keys.size(); ++i) order[i] = keyed[i].second;
         return order;
     };
     const std::vector<std::uint32_t> dOrder = byKey(d1), sOrder = byKey(s1);
     std::vector<std::size_t> rank(d2.size());
     for (std::size_t i = 0; i < d2.size(); ++i) rank[i] = static_cast<std::size_t>(countBelow(sortedD2, d2[i]));
+    // Each survival's place among the defaults' rating-2 scores, shared by both sweeps.
+    std::vector<std::size_t> below(s2.size()), atMost(s2.size());
+    for (std::size_t i = 0; i < s2.size(); ++i) {
+        below[i] = static_cast<std::size_t>(countBelow(sortedD2, s2[i]));
+        atMost[i] = static_cast<std::size_t>(bisect(sortedD2, s2[i], true));
+    }
     std::int64_t count = 0;
     for (int direction = 0; direction < 2; ++direction) {
         CountTree tree(d2.size());
@@ -334,9 +356,8 @@ std::int64_t concordanceCount(const Keys& d1, const Keys& d2, const Keys& s1, co
                 if (direction == 0 ? !(d1[d] < s1[s]) : !(d1[d] > s1[s])) break;
                 tree.add(rank[d]);
             }
-            const std::int64_t lower = tree.below(static_cast<std::size_t>(countBelow(sortedD2, s2[s])));
-            const std::int64_t higher =
-                inserted - tree.below(static_cast<std::size_t>(sortedD2.size() - countAbove(sortedD2, s2[s])));
+            const std::int64_t lower = tree.below(below[s]);
+            const std::int64_t higher = inserted - tree.below(atMost[s]);
             count += direction == 0 ? lower - higher : higher - lower;
         }
     }

@@ -344,21 +344,38 @@ std::int64_t concordanceCount(const Keys& d1, const Keys& d2, const Keys& s1, co
         atMost[i] = static_cast<std::size_t>(bisect(sortedD2, s2[i], true));
     }
     std::int64_t count = 0;
+    const std::size_t nd = dOrder.size(), ns = sOrder.size();
+    std::size_t depth = 1;
+    while ((std::size_t{1} << depth) < nd + 1) ++depth;
     for (int direction = 0; direction < 2; ++direction) {
-        CountTree tree(d2.size());
+        // Within a run of survivals with equal rating-1 scores the inserted defaults do not change:
+        // a long run reads a prefix table of the counts instead of querying the tree per survival.
+        CountTree tree(nd);
+        std::vector<std::int64_t> counts(nd, 0), prefix(nd + 1, 0);
         std::int64_t inserted = 0;
         std::size_t next = 0;
-        const std::size_t nd = dOrder.size(), ns = sOrder.size();
-        for (std::size_t k = 0; k < ns; ++k) {
-            const std::uint32_t s = direction == 0 ? sOrder[k] : sOrder[ns - 1 - k];
+        auto survivalAt = [&](std::size_t k) { return direction == 0 ? sOrder[k] : sOrder[ns - 1 - k]; };
+        for (std::size_t k = 0; k < ns;) {
+            const std::uint64_t key = s1[survivalAt(k)];
+            std::size_t end = k + 1;
+            while (end < ns && s1[survivalAt(end)] == key) ++end;
             for (; next < nd; ++next, ++inserted) {
                 const std::uint32_t d = direction == 0 ? dOrder[next] : dOrder[nd - 1 - next];
-                if (direction == 0 ? !(d1[d] < s1[s]) : !(d1[d] > s1[s])) break;
+                if (direction == 0 ? !(d1[d] < key) : !(d1[d] > key)) break;
                 tree.add(rank[d]);
+                ++counts[rank[d]];
             }
-            const std::int64_t lower = tree.below(below[s]);
-            const std::int64_t higher = inserted - tree.below(atMost[s]);
-            count += direction == 0 ? lower - higher : higher - lower;
+            const bool table = (end - k) * depth * 8 > nd;
+            if (table)
+                for (std::size_t i = 0; i < nd; ++i) prefix[i + 1] = prefix[i] + counts[i];
+            std::int64_t runSum = 0;
+            for (; k < end; ++k) {
+                const std::uint32_t s = survivalAt(k);
+                const std::int64_t lower = table ? prefix[below[s]] : tree.below(below[s]);
+                const std::int64_t higher = inserted - (table ? prefix[atMost[s]] : tree.below(atMost[s]));
+                runSum += lower - higher;
+            }
+            count += direction == 0 ? runSum : -runSum;
         }
     }
     return count;

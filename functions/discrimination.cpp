@@ -385,15 +385,42 @@ namespace {
 
 // Sum over the observations (x1, x2) of (#above - #below under rating 1) (#above - #below under rating 2),
 // counted among the other group's sorted scores.
-double tripleSum(const Keys& x1, const Keys& x2, Keys other1, Keys other2) {
-    std::sort(other1.begin(), other1.end());
-    std::sort(other2.begin(), other2.end());
-    double sum = 0;
-    for (std::size_t i = 0; i < x1.size(); ++i) {
-        const std::int64_t g1 = countAbove(other1, x1[i]) - countBelow(other1, x1[i]);
-        const std::int64_t g2 = countAbove(other2, x2[i]) - countBelow(other2, x2[i]);
-        sum += static_cast<double>(g1 * g2);
+// For each x, (number of others above x) - (number below x). When the others are many, they
+// are placed among the sorted x instead of being sorted themselves.
+std::vector<std::int64_t> aboveMinusBelow(const Keys& x, const Keys& others) {
+    std::vector<std::int64_t> result(x.size());
+    if (others.size() <= x.size()) {
+        Keys sorted = others;
+        std::sort(sorted.begin(), sorted.end());
+        for (std::size_t i = 0; i < x.size(); ++i) result[i] = countAbove(sorted, x[i]) - countBelow(sorted, x[i]);
+        return result;
     }
+    Keys sorted = x;
+    std::sort(sorted.begin(), sorted.end());
+    // An other o lies below the j-th sorted x when j >= #x <= o, above it when j < #x < o.
+    std::vector<std::int64_t> upTo(x.size() + 1, 0), under(x.size() + 1, 0);
+    for (std::uint64_t o : others) {
+        ++upTo[static_cast<std::size_t>(bisect(sorted, o, true))];
+        ++under[static_cast<std::size_t>(bisect(sorted, o, false))];
+    }
+    std::vector<std::int64_t> below(x.size() + 1, 0), above(x.size() + 1, 0);
+    std::int64_t running = 0;
+    for (std::size_t j = 0; j <= x.size(); ++j) running += upTo[j], below[j] = running;
+    running = 0;
+    for (std::size_t j = x.size() + 1; j-- > 0;) above[j] = running, running += under[j];
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const auto j = static_cast<std::size_t>(countBelow(sorted, x[i]));
+        result[i] = above[j] - below[j];
+    }
+    return result;
+}
+
+// Sum over the observations (x1, x2) of (#above - #below under rating 1) (#above - #below under
+// rating 2), counted among the other group.
+double tripleSum(const Keys& x1, const Keys& x2, const Keys& other1, const Keys& other2) {
+    const std::vector<std::int64_t> g1 = aboveMinusBelow(x1, other1), g2 = aboveMinusBelow(x2, other2);
+    double sum = 0;
+    for (std::size_t i = 0; i < x1.size(); ++i) sum += static_cast<double>(g1[i] * g2[i]);
     return sum;
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <thread>
 
 #include "functions/concordance.hpp"
 #include "functions/worksheet_functions.hpp"
@@ -125,6 +126,27 @@ TEST(AdjustedPowerStat, PerfectAndReversedOrder) {
     EXPECT_EQ(rejection(adjustedPowerStat(s, pd, 2)), "The value of scoreIndex is not in the range of 0..1");
     EXPECT_EQ(rejection(adjustedPowerStat(s, numbers({0.4, 0.3, 0.2, 0.1}, false), 0)),
               "The dimensions of the vectors for scores and shadowPDs are not equal");
+}
+
+}  // namespace
+}  // namespace Korvanth
+
+namespace Korvanth {
+namespace {
+
+// Concurrent calls share nothing, so each thread gets the single-threaded result.
+TEST(DiscriminationThreads, ConcurrentCallsAgree) {
+    std::mt19937 gen(5);
+    std::vector<double> s1, s2, y;
+    const CellMatrix ind = individual(gen, 400, s1, s2, y);
+    const CellMatrix a = numbers(s1), b = numbers(s2);
+    const CellMatrix expected = aurocDifferenceIndividual(a, b, ind, 1);
+    std::vector<CellMatrix> results(4);
+    std::vector<std::thread> threads;
+    for (auto& r : results) threads.emplace_back([&] { r = aurocDifferenceIndividual(a, b, ind, 1); });
+    for (auto& t : threads) t.join();
+    for (const auto& r : results)
+        for (int c = 0; c < 3; ++c) EXPECT_EQ(number(r, 4, c), number(expected, 4, c));
 }
 
 }  // namespace

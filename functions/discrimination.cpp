@@ -322,7 +322,11 @@ CellMatrix rocCurveAggregate(const CellMatrix& scores, const CellMatrix& numDefa
 // Over all pairs of a default and a survival: +1 when both ratings order them alike, -1 when
 // oppositely, 0 for a tie in either. Defaults are counted in a Fenwick tree over their rank under
 // rating 2 while the survivals are swept in rating-1 order, once upwards and once downwards.
-std::int64_t concordanceCount(const Keys& d1, const Keys& d2, const Keys& s1, const Keys& s2) {
+namespace {
+
+// The pairs count, and as a by-product of the same sweeps the sum over survivals of
+// (#defaults above - #defaults below under rating 1) (the same under rating 2).
+std::int64_t jointRanking(const Keys& d1, const Keys& d2, const Keys& s1, const Keys& s2, double& survivalTriple) {
     Keys sortedD2 = d2;
     std::sort(sortedD2.begin(), sortedD2.end());
     auto byKey = [](const Keys& keys) {
@@ -345,6 +349,8 @@ std::int64_t concordanceCount(const Keys& d1, const Keys& d2, const Keys& s1, co
     }
     std::int64_t count = 0;
     const std::size_t nd = dOrder.size(), ns = sOrder.size();
+    std::vector<std::int64_t> belowUnder1(s1.size(), 0);  // defaults below each survival under rating 1
+    survivalTriple = 0;
     std::size_t depth = 1;
     while ((std::size_t{1} << depth) < nd + 1) ++depth;
     for (int direction = 0; direction < 2; ++direction) {
@@ -374,6 +380,13 @@ std::int64_t concordanceCount(const Keys& d1, const Keys& d2, const Keys& s1, co
                 const std::int64_t lower = table ? prefix[below[s]] : tree.below(below[s]);
                 const std::int64_t higher = inserted - (table ? prefix[atMost[s]] : tree.below(atMost[s]));
                 runSum += lower - higher;
+                if (direction == 0) {
+                    belowUnder1[s] = inserted;
+                } else {
+                    const auto aboveUnder2 = static_cast<std::int64_t>(nd - atMost[s]);
+                    const auto belowUnder2 = static_cast<std::int64_t>(below[s]);
+                    survivalTriple += static_cast<double>((inserted - belowUnder1[s]) * (aboveUnder2 - belowUnder2));
+                }
             }
             count += direction == 0 ? runSum : -runSum;
         }
@@ -381,10 +394,15 @@ std::int64_t concordanceCount(const Keys& d1, const Keys& d2, const Keys& s1, co
     return count;
 }
 
+}  // namespace
+
+std::int64_t concordanceCount(const Keys& d1, const Keys& d2, const Keys& s1, const Keys& s2) {
+    double survivalTriple = 0;
+    return jointRanking(d1, d2, s1, s2, survivalTriple);
+}
+
 namespace {
 
-// Sum over the observations (x1, x2) of (#above - #below under rating 1) (#above - #below under rating 2),
-// counted among the other group's sorted scores.
 // For each x, (number of others above x) - (number below x). When the others are many, they
 // are placed among the sorted x instead of being sorted themselves.
 std::vector<std::int64_t> aboveMinusBelow(const Keys& x, const Keys& others) {
@@ -475,8 +493,9 @@ CellMatrix aurocDifferenceIndividual(const CellMatrix& scoresRating1, const Cell
                 k2.push_back(orderKey(two.scores[i]));
             }
             const double nd = static_cast<double>(d1.size()), ns = static_cast<double>(s1.size());
-            const double pds = static_cast<double>(concordanceCount(d1, d2, s1, s2)) / (ns * nd);
-            const double pdds = tripleSum(s1, s2, d1, d2) / (nd * nd * ns);
+            double survivalTriple = 0;
+            const double pds = static_cast<double>(jointRanking(d1, d2, s1, s2, survivalTriple)) / (ns * nd);
+            const double pdds = survivalTriple / (nd * nd * ns);
             const double pssd = tripleSum(d1, d2, s1, s2) / (ns * ns * nd);
             return differenceTable(r1, r2, nd, ns, pds, pdds, pssd);
         } catch (...) {

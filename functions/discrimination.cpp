@@ -269,9 +269,6 @@ std::int64_t bisect(const Keys& sorted, std::uint64_t key, bool orEqual) {
     return (base - sorted.data()) + (last ? 1 : 0);
 }
 std::int64_t countBelow(const Keys& sorted, std::uint64_t key) { return bisect(sorted, key, false); }
-std::int64_t countAbove(const Keys& sorted, std::uint64_t key) {
-    return static_cast<std::int64_t>(sorted.size()) - bisect(sorted, key, true);
-}
 
 }  // namespace
 
@@ -326,7 +323,26 @@ namespace {
 
 // The pairs count, and as a by-product of the same sweeps the sum over survivals of
 // (#defaults above - #defaults below under rating 1) (the same under rating 2).
-std::int64_t jointRanking(const Keys& d1, const Keys& d2, const Keys& s1, const Keys& s2, double& survivalTriple) {
+// (#others above - #others below) for the j-th of the sorted keys (j its first place among
+// equal keys), from each other's count of keys below it and of keys at most it.
+std::vector<std::int64_t> signedCounts(std::size_t size, const std::vector<std::size_t>& below,
+                                       const std::vector<std::size_t>& atMost) {
+    std::vector<std::int64_t> upTo(size + 1, 0), under(size + 1, 0), result(size + 1, 0);
+    for (std::size_t i = 0; i < below.size(); ++i) ++under[below[i]], ++upTo[atMost[i]];
+    // An other lies below the j-th key when its at-most count is <= j, above it when its below
+    // count is > j.
+    std::int64_t lower = 0, higher = 0;
+    for (std::size_t j = 0; j <= size; ++j) higher += under[j];
+    for (std::size_t j = 0; j <= size; ++j) {
+        lower += upTo[j];
+        higher -= under[j];
+        result[j] = higher - lower;
+    }
+    return result;
+}
+
+std::int64_t jointRanking(const Keys& d1, const Keys& d2, const Keys& s1, const Keys& s2, double& survivalTriple,
+                          double& defaultTriple) {
     Keys sortedD2 = d2;
     std::sort(sortedD2.begin(), sortedD2.end());
     auto byKey = [](const Keys& keys) {
@@ -350,6 +366,7 @@ std::int64_t jointRanking(const Keys& d1, const Keys& d2, const Keys& s1, const 
     std::int64_t count = 0;
     const std::size_t nd = dOrder.size(), ns = sOrder.size();
     std::vector<std::int64_t> belowUnder1(s1.size(), 0);  // defaults below each survival under rating 1
+    std::vector<std::size_t> below1(s1.size(), 0), atMost1(s1.size(), 0);
     survivalTriple = 0;
     std::size_t depth = 1;
     while ((std::size_t{1} << depth) < nd + 1) ++depth;
@@ -382,7 +399,9 @@ std::int64_t jointRanking(const Keys& d1, const Keys& d2, const Keys& s1, const 
                 runSum += lower - higher;
                 if (direction == 0) {
                     belowUnder1[s] = inserted;
+                    below1[s] = static_cast<std::size_t>(inserted);
                 } else {
+                    atMost1[s] = nd - static_cast<std::size_t>(inserted);
                     const auto aboveUnder2 = static_cast<std::int64_t>(nd - atMost[s]);
                     const auto belowUnder2 = static_cast<std::int64_t>(below[s]);
                     survivalTriple += static_cast<double>((inserted - belowUnder1[s]) * (aboveUnder2 - belowUnder2));
@@ -391,56 +410,26 @@ std::int64_t jointRanking(const Keys& d1, const Keys& d2, const Keys& s1, const 
             count += direction == 0 ? runSum : -runSum;
         }
     }
+    // The defaults' term, from the survivals' places among the sorted defaults.
+    const std::vector<std::int64_t> signed1 = signedCounts(nd, below1, atMost1), signed2 = signedCounts(nd, below, atMost);
+    defaultTriple = 0;
+    std::size_t first = 0;
+    for (std::size_t p = 0; p < nd; ++p) {
+        if (p > 0 && d1[dOrder[p]] != d1[dOrder[p - 1]]) first = p;
+        const std::uint32_t d = dOrder[p];
+        defaultTriple += static_cast<double>(signed1[first] * signed2[rank[d]]);
+    }
     return count;
 }
 
 }  // namespace
 
 std::int64_t concordanceCount(const Keys& d1, const Keys& d2, const Keys& s1, const Keys& s2) {
-    double survivalTriple = 0;
-    return jointRanking(d1, d2, s1, s2, survivalTriple);
+    double survivalTriple = 0, defaultTriple = 0;
+    return jointRanking(d1, d2, s1, s2, survivalTriple, defaultTriple);
 }
 
 namespace {
-
-// For each x, (number of others above x) - (number below x). When the others are many, they
-// are placed among the sorted x instead of being sorted themselves.
-std::vector<std::int64_t> aboveMinusBelow(const Keys& x, const Keys& others) {
-    std::vector<std::int64_t> result(x.size());
-    if (others.size() <= x.size()) {
-        Keys sorted = others;
-        std::sort(sorted.begin(), sorted.end());
-        for (std::size_t i = 0; i < x.size(); ++i) result[i] = countAbove(sorted, x[i]) - countBelow(sorted, x[i]);
-        return result;
-    }
-    Keys sorted = x;
-    std::sort(sorted.begin(), sorted.end());
-    // An other o lies below the j-th sorted x when j >= #x <= o, above it when j < #x < o.
-    std::vector<std::int64_t> upTo(x.size() + 1, 0), under(x.size() + 1, 0);
-    for (std::uint64_t o : others) {
-        ++upTo[static_cast<std::size_t>(bisect(sorted, o, true))];
-        ++under[static_cast<std::size_t>(bisect(sorted, o, false))];
-    }
-    std::vector<std::int64_t> below(x.size() + 1, 0), above(x.size() + 1, 0);
-    std::int64_t running = 0;
-    for (std::size_t j = 0; j <= x.size(); ++j) running += upTo[j], below[j] = running;
-    running = 0;
-    for (std::size_t j = x.size() + 1; j-- > 0;) above[j] = running, running += under[j];
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        const auto j = static_cast<std::size_t>(countBelow(sorted, x[i]));
-        result[i] = above[j] - below[j];
-    }
-    return result;
-}
-
-// Sum over the observations (x1, x2) of (#above - #below under rating 1) (#above - #below under
-// rating 2), counted among the other group.
-double tripleSum(const Keys& x1, const Keys& x2, const Keys& other1, const Keys& other2) {
-    const std::vector<std::int64_t> g1 = aboveMinusBelow(x1, other1), g2 = aboveMinusBelow(x2, other2);
-    double sum = 0;
-    for (std::size_t i = 0; i < x1.size(); ++i) sum += static_cast<double>(g1[i] * g2[i]);
-    return sum;
-}
 
 struct Rating {
     double auroc, sigma;
@@ -493,10 +482,11 @@ CellMatrix aurocDifferenceIndividual(const CellMatrix& scoresRating1, const Cell
                 k2.push_back(orderKey(two.scores[i]));
             }
             const double nd = static_cast<double>(d1.size()), ns = static_cast<double>(s1.size());
-            double survivalTriple = 0;
-            const double pds = static_cast<double>(jointRanking(d1, d2, s1, s2, survivalTriple)) / (ns * nd);
+            double survivalTriple = 0, defaultTriple = 0;
+            const double pds =
+                static_cast<double>(jointRanking(d1, d2, s1, s2, survivalTriple, defaultTriple)) / (ns * nd);
             const double pdds = survivalTriple / (nd * nd * ns);
-            const double pssd = tripleSum(d1, d2, s1, s2) / (ns * ns * nd);
+            const double pssd = defaultTriple / (ns * ns * nd);
             return differenceTable(r1, r2, nd, ns, pds, pdds, pssd);
         } catch (...) {
             // Whatever either rating's ROC would reject, this function reports alike.

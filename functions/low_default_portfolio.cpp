@@ -1,0 +1,61 @@
+// lowDefaultPortfolioPD: Pluto-Tasche PD estimates per grade, best grade first.
+#include <cstddef>
+#include <vector>
+
+#include "analytics/conversions.hpp"
+#include "analytics/low_default_portfolio.hpp"
+#include "analytics/worksheet_guard.hpp"
+#include "functions/checks.hpp"
+#include "functions/worksheet_functions.hpp"
+
+namespace Korvanth {
+
+namespace {
+
+// An optional argument that is not a single number (omitted, empty, text, several cells) takes its default.
+double optionalNumber(const CellMatrix& range, const char* name, double fallback) {
+    try {
+        return cellMatrixToDouble(range, name);
+    } catch (...) {
+        return fallback;
+    }
+}
+
+}  // namespace
+
+CellMatrix lowDefaultPortfolioPD(const CellMatrix& numDefaults, const CellMatrix& numSurvivals,
+                                 const CellMatrix& correlation, const CellMatrix& quantile,
+                                 const CellMatrix& averagePortfolioPD) {
+    const double rho = optionalNumber(correlation, "correlation", 0.0);
+    const double level = optionalNumber(quantile, "quantile", 0.999);
+    const double average = optionalNumber(averagePortfolioPD, "average portfolio PD", 0.0);
+    return guardWorksheet([&] {
+        if (!isVector(numDefaults)) fail("The cell range for the number of defaults is not one-dimensional");
+        if (!isVector(numSurvivals)) fail("The cell range for the number of survivals is not one-dimensional");
+        if (!sameShape(numDefaults, numSurvivals))
+            fail("The dimensions of the vectors for numbers of defaults and survivals are not equal");
+
+        const bool column = numDefaults.Columns() == 1;
+        const std::vector<int> defaults = column ? cellMatrixToColumnVectorInt(numDefaults, "number of defaults")
+                                                 : cellMatrixToRowVectorInt(numDefaults, "number of defaults");
+        const std::vector<int> survivals = column ? cellMatrixToColumnVectorInt(numSurvivals, "number of survivals")
+                                                  : cellMatrixToRowVectorInt(numSurvivals, "number of survivals");
+        // Empty cells are skipped by the conversions, so the two may no longer pair up grade by grade.
+        if (defaults.size() != survivals.size())
+            fail("The numbers of defaults and survivals do not have the same number of entries (are there empty "
+                 "cells?)");
+
+        std::vector<LowDefaultPortfolio::GradeCounts> counts(defaults.size());
+        for (std::size_t i = 0; i < defaults.size(); ++i) counts[i] = {defaults[i], survivals[i]};
+
+        const std::vector<double> pd = rho >= 1e-10
+                                           ? LowDefaultPortfolio::plutoTascheCorrelated(counts, rho, level, average)
+                                           : LowDefaultPortfolio::plutoTasche(counts, level, average);
+
+        CellMatrix result(column ? pd.size() : 1, column ? 1 : pd.size());
+        for (std::size_t i = 0; i < pd.size(); ++i) (column ? result(i, 0) : result(0, i)) = pd[i];
+        return result;
+    });
+}
+
+}  // namespace Korvanth

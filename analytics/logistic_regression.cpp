@@ -5,6 +5,7 @@
 #include <atomic>
 #include <climits>
 #include <cmath>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -30,11 +31,6 @@ constexpr std::size_t partialBudget = std::size_t{1} << 22;
 inline std::size_t triangleRow(std::size_t a, std::size_t n) { return a * n - a * (a - 1) / 2; }
 inline std::size_t triangleSize(std::size_t n) { return n * (n + 1) / 2; }
 
-// The partial sums of one chunk: value, gradient, the upper triangle of the (positive) Hessian sum.
-struct Partial {
-    double* sums;  // 1 + n + n (n + 1) / 2 doubles
-};
-
 class Evaluation {
 public:
     Evaluation(RegressionData& data, const std::vector<double>& b, bool withConstant)
@@ -53,14 +49,16 @@ public:
     }
 
     std::size_t chunks() const { return chunks_; }
+    std::size_t coefficients() const { return n_; }
 
-    // Survival rows come first in the order of the sums, then default rows.
-    void computeChunk(std::size_t chunk) {
+    // Survival rows come first in the order of the sums, then default rows. The chunk's
+    // partial sums are the value, the gradient and the upper triangle of minus the Hessian.
+    // `z` is scratch space of n doubles for the regressors of one row.
+    void computeChunk(std::size_t chunk, std::vector<double>& z) {
         double* sums = partials_.data() + chunk * partialSize_;
         double& value = sums[0];
         double* gradient = sums + 1;
         double* triangle = gradient + n_;
-        std::vector<double> z(n_);
         if (offset_ == 1 && n_ > 0) z[0] = 1.0;
         const std::size_t used = n_ - offset_;
         const std::size_t end = std::min(total_, (chunk + 1) * rowsPerChunk_);
@@ -129,23 +127,25 @@ void computeChunks(Evaluation& evaluation, unsigned threads) {
     const std::size_t chunks = evaluation.chunks();
     std::size_t workers = threads != 0 ? threads : std::max(1u, std::thread::hardware_concurrency());
     workers = std::min(workers, chunks);
+    // Scratch space is allocated here, so that nothing inside a helper thread can throw.
+    std::vector<std::vector<double>> scratch(workers, std::vector<double>(evaluation.coefficients()));
     if (workers <= 1) {
-        for (std::size_t chunk = 0; chunk < chunks; ++chunk) evaluation.computeChunk(chunk);
+        for (std::size_t chunk = 0; chunk < chunks; ++chunk) evaluation.computeChunk(chunk, scratch[0]);
         return;
     }
     std::atomic<std::size_t> next{0};
-    auto work = [&] {
+    auto work = [&](std::size_t worker) {
         for (std::size_t chunk = next.fetch_add(1); chunk < chunks; chunk = next.fetch_add(1))
-            evaluation.computeChunk(chunk);
+            evaluation.computeChunk(chunk, scratch[worker]);
     };
     std::vector<std::jthread> helpers;
     helpers.reserve(workers - 1);
     try {
-        for (std::size_t i = 1; i < workers; ++i) helpers.emplace_back(work);
+        for (std::size_t i = 1; i < workers; ++i) helpers.emplace_back(work, i);
     } catch (const std::system_error&) {
         // Fewer helpers only means less parallelism.
     }
-    work();
+    work(0);
 }
 
 std::vector<double> zeros(std::size_t n) { return std::vector<double>(n, 0.0); }
@@ -209,6 +209,7 @@ void LogLikelihood::evaluate(const std::vector<double>& x, double& value, std::v
 
 void estimate(RegressionData& data, RegressionResult& result, unsigned threads) {
     const std::size_t k = data.factors.columns();
+    if (k > maximumFactors) throw KorvanthTextException(tooManyFactorsText);
     const std::size_t n = k + 1;
     auto likelihood = boost::make_shared<LogLikelihood>(&data, threads);
 

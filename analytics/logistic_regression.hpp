@@ -6,12 +6,18 @@
 //   LogisticRegression::estimate(data, result);   // result.coefficients[0] is the constant
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 #include "analytics/matrix.hpp"
 #include "analytics/newton.hpp"
 
 namespace Korvanth::LogisticRegression {
+
+// More factors than this are refused: the Hessian of n factors takes n^2 doubles, and its
+// Gauss-Jordan solve n^3 operations, in every Newton step of every fit.
+inline constexpr std::size_t maximumFactors = 1000;
+inline constexpr const char* tooManyFactorsText = "The number of factors exceeds the limit of 1000";
 
 // The observations of one regression. `evaluate` of a LogLikelihood on it writes the model PDs,
 // and `estimate` swaps its factor matrix between fits, so a data set serves one call at a time.
@@ -59,7 +65,8 @@ private:
 };
 
 // The full fit and one fit without each coefficient, each by Newton's method from zero.
-// `data` has its own factor matrix again on return, also when a fit fails.
+// `data` has its own factor matrix again on return, also when a fit fails. More than
+// maximumFactors factor columns are refused with tooManyFactorsText.
 void estimate(RegressionData& data, RegressionResult& result, unsigned threads = 0);
 
 }  // namespace Korvanth::LogisticRegression

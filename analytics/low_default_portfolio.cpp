@@ -60,6 +60,9 @@ void rescale(std::vector<double>& pd, const std::vector<GradeCounts>& counts, do
         observations += n;
         weighted += static_cast<double>(n) * pd[i];
     }
+    // PDs that are all zero (a quantile of 0 or below) cannot be brought to a positive average.
+    if (!(weighted > 0.0))
+        throw KorvanthTextException("The PD estimates are zero and cannot be scaled to the average portfolio PD");
     const double factor = averagePortfolioPD * static_cast<double>(observations) / weighted;
     for (double& p : pd) p *= factor;
 }
@@ -70,20 +73,20 @@ double searchRoot(const boost::shared_ptr<Function1D>& likelihood, double quanti
     return root;
 }
 
-// Runs task(i) for i = 0 .. count - 1 on up to `threads` threads, the caller among them.
-// Each task writes only its own results, so the outcome is that of the sequential loop.
-// After a failure the later tasks are skipped; the failure of the lowest index is rethrown,
-// which is the one the sequential loop would have met first.
+// Runs task(i) for i = 0 .. count - 1 on up to `threads` threads, the caller among them, with a
+// fixed assignment: worker w takes i = w, w + workers, ... Each task writes only its own
+// results, so the outcome is that of the sequential loop. After a failure the later tasks are
+// skipped; the failure of the lowest index is rethrown, which is the one the sequential loop
+// would have met first.
 template <class Task>
 void runInParallel(std::size_t count, unsigned threads, Task task) {
     std::size_t workers = threads != 0 ? threads : std::max(1u, std::thread::hardware_concurrency());
-    workers = std::min(workers, count);
+    workers = std::max<std::size_t>(1, std::min(workers, count));
     std::vector<std::exception_ptr> failures(count);
     std::atomic<std::size_t> firstFailure{count};
-    std::atomic<std::size_t> next{0};
-    auto work = [&] {
-        for (std::size_t i = next.fetch_add(1); i < count; i = next.fetch_add(1)) {
-            if (i > firstFailure.load()) continue;
+    auto work = [&](std::size_t worker, std::size_t stride) {
+        for (std::size_t i = worker; i < count; i += stride) {
+            if (i > firstFailure.load()) return;
             try {
                 task(i);
             } catch (...) {
@@ -91,19 +94,21 @@ void runInParallel(std::size_t count, unsigned threads, Task task) {
                 std::size_t seen = firstFailure.load();
                 while (i < seen && !firstFailure.compare_exchange_weak(seen, i)) {
                 }
+                return;
             }
         }
     };
-    {
-        std::vector<std::jthread> helpers;
-        if (workers > 1) helpers.reserve(workers - 1);
-        try {
-            for (std::size_t i = 1; i < workers; ++i) helpers.emplace_back(work);
-        } catch (const std::system_error&) {
-            // Fewer helpers only means less parallelism.
-        }
-        work();
+    std::vector<std::thread> helpers;
+    helpers.reserve(workers - 1);
+    try {
+        for (std::size_t w = 1; w < workers; ++w) helpers.emplace_back(work, w, workers);
+    } catch (...) {
+        // A helper that could not start leaves its grades undone; they are done below.
     }
+    const std::size_t started = helpers.size() + 1;
+    work(0, workers);
+    for (std::thread& helper : helpers) helper.join();
+    for (std::size_t w = started; w < workers; ++w) work(w, workers);
     const std::size_t failed = firstFailure.load();
     if (failed < count) std::rethrow_exception(failures[failed]);
 }

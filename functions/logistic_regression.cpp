@@ -60,6 +60,9 @@ CellMatrix logisticRegression(const CellMatrix& factorNames, const CellMatrix& f
         for (std::size_t j = 0; j < indexValues.size(); ++j)
             if (indexValues[j] > 0.5) selected.push_back(j);
         if (selected.empty()) fail("The number of risk drivers is zero. Please check the factor indicators");
+        // The Hessian grows with the square of the factors; refuse before anything is converted.
+        if (selected.size() > LogisticRegression::maximumFactors)
+            fail(LogisticRegression::tooManyFactorsText);
 
         if (columnLayout) {
             if (factorValues.Columns() != indicators.Columns())
@@ -88,16 +91,15 @@ CellMatrix logisticRegression(const CellMatrix& factorNames, const CellMatrix& f
 
         // Empty cells shorten the converted ranges, so a position counted in the indices may
         // name no factor, or no column of values, and the observations may no longer line up.
-        const bool selectColumns = selected.size() != factors.columns();
         for (std::size_t position : selected) {
-            if (position >= names.size() || (selectColumns && position >= factors.columns()))
+            if (position >= names.size() || position >= factors.columns())
                 fail("A selected risk driver has no factor name or no factor values (are there empty cells?)");
         }
         if (y.size() != factors.rows())
             fail("The number of indicators and the number of observations in the factor values differ (are there "
                  "empty cells?)");
 
-        if (selectColumns) factors = selectedColumns(factors, selected);
+        if (selected.size() != factors.columns()) factors = selectedColumns(factors, selected);
 
         LogisticRegression::RegressionData data(y, std::move(factors));
         LogisticRegression::RegressionResult fitted;

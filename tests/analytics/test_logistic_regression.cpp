@@ -309,6 +309,22 @@ TEST(Estimate, CompleteSeparationFails) {
     EXPECT_EQ(data.factors, factors);
 }
 
+// The Hessian of thousands of factors would take gigabytes; more than 1000 are refused at once.
+TEST(Estimate, RefusesMoreThanAThousandFactors) {
+    for (std::size_t k : {1001u, 5000u}) {
+        Matrix factors(2, k);
+        RegressionData data({0, 1}, factors);
+        RegressionResult result;
+        try {
+            estimate(data, result);
+            ADD_FAILURE() << "no exception for " << k;
+        } catch (const KorvanthException& error) {
+            EXPECT_EQ(error.getMessage(), "The number of factors exceeds the limit of 1000");
+        }
+        EXPECT_TRUE(result.coefficients.empty());
+    }
+}
+
 // A concave quadratic: Newton's method lands on the maximum in one step.
 class Quadratic : public FunctionND_Der {
 public:

@@ -1,0 +1,135 @@
+// Mapping of a risk driver's raw values onto the scores of a scoring table: categories by
+// lookup, numbers by the interval of a classification that holds them.
+#include <cmath>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "analytics/categories.hpp"
+#include "analytics/conversions.hpp"
+#include "analytics/worksheet_guard.hpp"
+#include "functions/checks.hpp"
+#include "functions/result_size.hpp"
+#include "functions/worksheet_functions.hpp"
+
+namespace Korvanth {
+
+namespace {
+
+bool isBlock(const CellMatrix& range) { return range.Rows() > 1 && range.Columns() > 1; }
+
+std::vector<std::string> readCategories(const CellMatrix& range, const char* name) {
+    return range.Columns() == 1 ? cellMatrixToColumnCategories(range, name) : cellMatrixToRowCategories(range, name);
+}
+
+std::vector<double> readNumbers(const CellMatrix& range, const char* name) {
+    return range.Columns() == 1 ? cellMatrixToColumnVector(range, name) : cellMatrixToRowVector(range, name);
+}
+
+// Cell i of a vector range, read down a column or along a row.
+const xlframe::CellValue& entry(const CellMatrix& range, std::size_t i) {
+    return range.Columns() == 1 ? range(i, 0) : range(0, i);
+}
+
+std::size_t length(const CellMatrix& range) { return range.Columns() == 1 ? range.Rows() : range.Columns(); }
+
+std::string streamed(double x) {
+    std::ostringstream out;
+    out << x;
+    return out.str();
+}
+
+}  // namespace
+
+CellMatrix mapCategoricals2Scores(const CellMatrix& categoricalScores, const CellMatrix& categoricalSet,
+                                  const CellMatrix& scoreValueSet) {
+    return guardWorksheet([&] {
+        if (isBlock(categoricalScores)) fail("The cell range for the categorical scores is not a vector");
+        if (isBlock(categoricalSet)) fail("The cell range for the set of categorical value is not a vector");
+        if (isBlock(scoreValueSet)) fail("The cell range for the score values is not a vector");
+        if (!sameShape(categoricalSet, scoreValueSet))
+            fail(
+                "The cell ranges for the set of categorical values and the score values do not have the same "
+                "dimension");
+
+        const bool setIsColumn = categoricalSet.Columns() == 1;
+        const std::vector<std::string> keys = setIsColumn
+                                                  ? cellMatrixToColumnCategories(categoricalSet, "categoricalSet")
+                                                  : cellMatrixToRowCategories(categoricalSet, "categoricalSet");
+        const std::vector<double> values = setIsColumn ? cellMatrixToColumnVector(scoreValueSet, "scoreValueSet")
+                                                       : cellMatrixToRowVector(scoreValueSet, "scoreValueSet");
+        const std::vector<std::string> scores = readCategories(categoricalScores, "categoricalScores");
+        // Empty cells are skipped; a table whose keys and values no longer pair up is refused.
+        if (keys.size() != values.size())
+            fail("The set of categorical values and the score values do not have the same number of non-empty cells");
+
+        std::map<std::string, double> table;
+        for (std::size_t i = 0; i < keys.size(); ++i) table[keys[i]] = values[i];  // the last occurrence wins
+
+        const bool column = categoricalScores.Columns() == 1;
+        const std::size_t n = scores.size();
+        requireShowable(column ? n : 1, column ? 1 : n);
+        CellMatrix result(column ? n : 1, column ? 1 : n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const auto found = table.find(scores[i]);
+            if (found == table.end())
+                fail("An entry of the categorical scores is not contained in the categorical set");
+            (column ? result(i, 0) : result(0, i)) = found->second;
+        }
+        return result;
+    });
+}
+
+CellMatrix mapNumericals2Scores(const CellMatrix& numericalScores, const CellMatrix& scoreValueSet,
+                                const CellMatrix& lowerBoundaries, const CellMatrix& upperBoundaries) {
+    return guardWorksheet([&] {
+        if (!isVector(numericalScores)) fail("The cell range for the numerical scores is not a vector");
+        if (!isVector(scoreValueSet)) fail("The cell range for the score values is not a vector");
+        if (!isVector(lowerBoundaries))
+            fail("The cell range for the lower boundaries of score classings is not a vector");
+        if (!isVector(upperBoundaries))
+            fail("The cell range for the upper boundaries of score classings is not a vector");
+        if (!sameShape(lowerBoundaries, upperBoundaries))
+            fail("The cell ranges of the upper and lower boundaries are not identical");
+        if (!sameShape(scoreValueSet, upperBoundaries))
+            fail("The cell ranges of the score value set and the upper boundaries are not identical");
+
+        // Class j takes its score value from cell j, so no boundary cell may be left out.
+        const std::size_t c = length(lowerBoundaries);
+        std::vector<double> lower = readNumbers(lowerBoundaries, "lower boundaries");
+        const std::vector<double> upper = readNumbers(upperBoundaries, "upper boundaries");
+        if (lower.size() != c) fail("The cell range for the lower boundaries of score classings contains empty cells");
+        if (upper.size() != c) fail("The cell range for the upper boundaries of score classings contains empty cells");
+        for (std::size_t j = 0; j < c; ++j) {
+            if (!(upper[j] > lower[j]))
+                fail("At least one upper boundary is not greater than a corresponding lower boundary");
+            if (j > 0 && !(std::fabs(lower[j] - upper[j - 1]) <= 1e-10))
+                fail(
+                    "At least one lower boundary of a category is not identical to the previous category's upper "
+                    "boundary");
+        }
+
+        const std::vector<double> scores = readNumbers(numericalScores, "numerical scores");
+        const bool column = numericalScores.Columns() == 1;
+        const std::size_t n = length(numericalScores);
+        requireShowable(column ? n : 1, column ? 1 : n);
+
+        const ScoreClasses classes(std::move(lower), upper);
+        CellMatrix result(column ? n : 1, column ? 1 : n);
+        // An Empty score cell stays Empty in the result, so the output lines up with the input.
+        std::size_t next = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (entry(numericalScores, i).IsEmpty()) continue;
+            const double x = scores[next++];
+            const std::ptrdiff_t j = classes.find(x);
+            if (j == ScoreClasses::none)
+                fail("The score value " + streamed(x) +
+                     " cannot be mapped into the given intervals for score classifying");
+            (column ? result(i, 0) : result(0, i)) = entry(scoreValueSet, static_cast<std::size_t>(j));
+        }
+        return result;
+    });
+}
+
+}  // namespace Korvanth

@@ -31,6 +31,20 @@ constexpr std::size_t partialBudget = std::size_t{1} << 22;
 inline std::size_t triangleRow(std::size_t a, std::size_t n) { return a * n - a * (a - 1) / 2; }
 inline std::size_t triangleSize(std::size_t n) { return n * (n + 1) / 2; }
 
+// Adds residual * z to the gradient and weight * z z' to the upper triangle, row by row. The
+// sums never overlap the regressors, which lets the compiler vectorise the rows.
+void accumulate(const double* __restrict__ z, std::size_t n, double residual, double weight,
+                double* __restrict__ gradient, double* __restrict__ triangle) {
+    for (std::size_t a = 0; a < n; ++a) gradient[a] += residual * z[a];
+    // One triangle only; it is mirrored once at the end.
+    for (std::size_t a = 0; a < n; ++a) {
+        const double wa = weight * z[a];
+        double* __restrict__ out = triangle - a;
+        for (std::size_t c = a; c < n; ++c) out[c] += wa * z[c];
+        triangle += n - a;
+    }
+}
+
 class Evaluation {
 public:
     Evaluation(RegressionData& data, const std::vector<double>& b, bool withConstant)
@@ -61,6 +75,7 @@ public:
         double* triangle = gradient + n_;
         if (offset_ == 1 && n_ > 0) z[0] = 1.0;
         const std::size_t used = n_ - offset_;
+        const std::size_t n = n_;
         const std::size_t end = std::min(total_, (chunk + 1) * rowsPerChunk_);
         for (std::size_t position = chunk * rowsPerChunk_; position < end; ++position) {
             const bool isDefault = position >= survivals_;
@@ -81,13 +96,7 @@ public:
             const double residual = isDefault ? 1.0 - p : -p;
             const double weight = p * (1.0 - p);
             std::copy(x, x + used, z.begin() + static_cast<std::ptrdiff_t>(offset_));
-            for (std::size_t a = 0; a < n_; ++a) gradient[a] += residual * z[a];
-            // One triangle only; it is mirrored once at the end.
-            for (std::size_t a = 0; a < n_; ++a) {
-                const double wa = weight * z[a];
-                double* out = triangle + triangleRow(a, n_) - a;
-                for (std::size_t c = a; c < n_; ++c) out[c] += wa * z[c];
-            }
+            accumulate(z.data(), n, residual, weight, gradient, triangle);
         }
     }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <sstream>
 
 #include "analytics/conversions.hpp"
 #include "analytics/error.hpp"
@@ -31,6 +32,23 @@ std::vector<std::string> cellMatrixToColumnCategories(const xlframe::CellMatrix&
 
 std::vector<std::string> cellMatrixToRowCategories(const xlframe::CellMatrix& range, std::string name) {
     return categories(range, name, false);
+}
+
+void requireContiguousClasses(const std::vector<double>& lower, const std::vector<double>& upper) {
+    for (std::size_t j = 0; j < lower.size(); ++j) {
+        if (!(upper[j] > lower[j]))
+            throw KorvanthTextException(
+                "At least one upper boundary is not greater than a corresponding lower boundary");
+        if (j > 0 && !(std::fabs(lower[j] - upper[j - 1]) <= 1e-10))
+            throw KorvanthTextException(
+                "At least one lower boundary of a category is not identical to the previous category's upper boundary");
+    }
+}
+
+std::string streamText(double x) {
+    std::ostringstream out;
+    out << x;
+    return out.str();
 }
 
 ScoreClasses::ScoreClasses(std::vector<double> lower, const std::vector<double>& upper) : lower_(std::move(lower)) {

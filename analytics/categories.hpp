@@ -18,11 +18,18 @@ namespace Korvanth {
 std::vector<std::string> cellMatrixToColumnCategories(const xlframe::CellMatrix& range, std::string name);
 std::vector<std::string> cellMatrixToRowCategories(const xlframe::CellMatrix& range, std::string name);
 
+// Each class must be a proper interval that starts where the previous one ends (within 1e-10);
+// throws the worksheet text of the first class that is not. Both vectors must be equally long.
+void requireContiguousClasses(const std::vector<double>& lower, const std::vector<double>& upper);
+
+// x as a standard output stream writes a double (six significant digits), for messages.
+std::string streamText(double x);
+
 // Class j takes the numbers x with lower[j] < x <= upper[j] + 1e-15; a number belongs to the
 // first class (in ascending j) that takes it. When the lower and the widened upper boundaries
 // both ascend, that class is found by bisection; otherwise every class is tried in order.
 class ScoreClasses {
-public:
+   public:
     static constexpr std::ptrdiff_t none = -1;
 
     // Both vectors must be equally long.
@@ -34,7 +41,7 @@ public:
 
     static constexpr double tolerance = 1e-15;
 
-private:
+   private:
     std::ptrdiff_t bisect(double x) const noexcept;
     std::ptrdiff_t scan(double x) const noexcept;
 

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdint>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -64,12 +63,6 @@ void setWeightOfEvidence(xlframe::CellValue& cell, const Counts& c, const Counts
     cell = std::log((s / S) / (d / D));
 }
 
-std::string streamed(double x) {
-    std::ostringstream out;
-    out << x;
-    return out.str();
-}
-
 // Classes of about equal size from the sorted scores t; m > k, or k = 1.
 void automaticBoundaries(const std::vector<double>& t, std::size_t k, std::vector<double>& lower,
                          std::vector<double>& upper) {
@@ -109,8 +102,7 @@ Tabulation tabulate(const ScoreClasses& classes, const std::vector<double>& scor
     if (classOf) classOf->resize(scores.size());
     for (std::size_t i = 0; i < scores.size(); ++i) {
         const std::ptrdiff_t j = classes.find(scores[i]);
-        if (j == ScoreClasses::none)
-            fail("The score " + streamed(scores[i]) + " is not inside a boundary interval");
+        if (j == ScoreClasses::none) fail("The score " + streamText(scores[i]) + " is not inside a boundary interval");
         tab.counts[static_cast<std::size_t>(j)].add(indicators[i]);
         tab.total.add(indicators[i]);
         ++tab.members[static_cast<std::size_t>(j)];
@@ -183,7 +175,8 @@ CellMatrix automaticCrossTab(const CellMatrix& scores, const CellMatrix& indicat
     const std::vector<double> x = readNumbers(scores, column, "scores");
     const std::vector<int> y = readIntegers(indicators, column, "indicators");
     requireIndicators(y);
-    requireSameLength(x.size(), y.size(), "The scores and the indicators do not have the same number of non-empty cells");
+    requireSameLength(x.size(), y.size(),
+                      "The scores and the indicators do not have the same number of non-empty cells");
     const std::size_t m = x.size(), classCount = static_cast<std::size_t>(k);
     if (m < classCount)
         fail("More categories then observations given. Reduce the number of categories to build the crosstab.");
@@ -207,10 +200,8 @@ CellMatrix automaticCrossTab(const CellMatrix& scores, const CellMatrix& indicat
 
 CellMatrix explicitCrossTab(const CellMatrix& scores, const CellMatrix& indicators, const CellMatrix& lowerBoundaries,
                             const CellMatrix& upperBoundaries) {
-    if (!isVector(lowerBoundaries))
-        fail("The cell range for the lower boundaries of score classings is not a vector");
-    if (!isVector(upperBoundaries))
-        fail("The cell range for the upper boundaries of score classings is not a vector");
+    if (!isVector(lowerBoundaries)) fail("The cell range for the lower boundaries of score classings is not a vector");
+    if (!isVector(upperBoundaries)) fail("The cell range for the upper boundaries of score classings is not a vector");
     if (!sameShape(scores, indicators))
         fail("The cell ranges of the scores and the indicators do not have the same dimension");
     if (!sameShape(lowerBoundaries, upperBoundaries))
@@ -222,16 +213,11 @@ CellMatrix explicitCrossTab(const CellMatrix& scores, const CellMatrix& indicato
     const std::vector<double> upper = readNumbers(upperBoundaries, column, "upper boundaries");
     const std::vector<int> y = readIntegers(indicators, column, "indicators");
     requireIndicators(y);
-    requireSameLength(x.size(), y.size(), "The scores and the indicators do not have the same number of non-empty cells");
+    requireSameLength(x.size(), y.size(),
+                      "The scores and the indicators do not have the same number of non-empty cells");
     requireSameLength(lower.size(), upper.size(),
                       "The lower and the upper boundaries do not have the same number of non-empty cells");
-    for (std::size_t j = 0; j < lower.size(); ++j) {
-        if (!(upper[j] > lower[j]))
-            fail("At least one upper boundary is not greater than a corresponding lower boundary");
-        if (j > 0 && !(std::fabs(lower[j] - upper[j - 1]) <= 1e-10))
-            fail("At least one lower boundary of a category is not identical to the previous category's upper "
-                 "boundary");
-    }
+    requireContiguousClasses(lower, upper);
     requireShowable(lower.size() + 1, 6);
 
     const ScoreClasses classes(lower, upper);
@@ -246,8 +232,7 @@ CellMatrix crossTabCategorical(const CellMatrix& categories, const CellMatrix& i
     return guardWorksheet([&] {
         if (categories.Rows() > 1 && categories.Columns() > 1)
             fail("The cell range for the categories is not a vector");
-        if (indicators.Rows() > 1 && indicators.Columns() > 1)
-            fail("The cell range of the indicators is not a vector");
+        if (indicators.Rows() > 1 && indicators.Columns() > 1) fail("The cell range of the indicators is not a vector");
         if (!sameShape(categories, indicators))
             fail("The cell ranges for the categories and the indicators have different dimensions");
 

@@ -2,7 +2,6 @@
 // lookup, numbers by the interval of a classification that holds them.
 #include <cmath>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,12 +32,6 @@ const xlframe::CellValue& entry(const CellMatrix& range, std::size_t i) {
 }
 
 std::size_t length(const CellMatrix& range) { return range.Columns() == 1 ? range.Rows() : range.Columns(); }
-
-std::string streamed(double x) {
-    std::ostringstream out;
-    out << x;
-    return out.str();
-}
 
 }  // namespace
 
@@ -101,14 +94,7 @@ CellMatrix mapNumericals2Scores(const CellMatrix& numericalScores, const CellMat
         const std::vector<double> upper = readNumbers(upperBoundaries, "upper boundaries");
         if (lower.size() != c) fail("The cell range for the lower boundaries of score classings contains empty cells");
         if (upper.size() != c) fail("The cell range for the upper boundaries of score classings contains empty cells");
-        for (std::size_t j = 0; j < c; ++j) {
-            if (!(upper[j] > lower[j]))
-                fail("At least one upper boundary is not greater than a corresponding lower boundary");
-            if (j > 0 && !(std::fabs(lower[j] - upper[j - 1]) <= 1e-10))
-                fail(
-                    "At least one lower boundary of a category is not identical to the previous category's upper "
-                    "boundary");
-        }
+        requireContiguousClasses(lower, upper);
 
         const std::vector<double> scores = readNumbers(numericalScores, "numerical scores");
         const bool column = numericalScores.Columns() == 1;
@@ -124,7 +110,7 @@ CellMatrix mapNumericals2Scores(const CellMatrix& numericalScores, const CellMat
             const double x = scores[next++];
             const std::ptrdiff_t j = classes.find(x);
             if (j == ScoreClasses::none)
-                fail("The score value " + streamed(x) +
+                fail("The score value " + streamText(x) +
                      " cannot be mapped into the given intervals for score classifying");
             (column ? result(i, 0) : result(0, i)) = entry(scoreValueSet, static_cast<std::size_t>(j));
         }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "xlframe/platform.hpp"
+#include "xlframe/xl_callbacks.hpp"
 #include "xlframe/xl_oper.hpp"
 
 namespace xlframe {
@@ -23,9 +24,7 @@ public:
     static bool HasInstance();
     static void DeleteInstance();
 
-    // Calls the host with records of the process's generation. The generation-12 form goes through
-    // MdCallBack12 (status 32 when it cannot be found). More than 255 operands: status 4. The result
-    // (may be null) gets the host-owned bit when the host allocated something in it.
+    // Calls the host with records of the process's generation (forwards to CallHost).
     int Callv(int xlfn, LPXLFOPER result, int count, const LPXLFOPER operands[]) const;
     int Call(int xlfn, LPXLFOPER result, std::initializer_list<LPXLFOPER> operands) const;
 
@@ -69,9 +68,11 @@ bool IsFunctionWizardOpen(const std::vector<platform::WindowInfo>& windows);
 // `exists` answers whether a path names a regular file.
 std::string FindHelpFile(const std::string& libraryPath, bool (*exists)(const std::string&));
 
-// The new PATH value: the old one, ";" and the folder of the module file (up to its last
-// backslash; the whole name if there is none). Empty when the old value is empty.
-std::string AppendLibraryFolder(const std::string& oldPath, const std::string& moduleFile);
+// The new PATH value: the old one, the list separator and the folder of the module file (up to
+// its last path separator; the whole name if there is none). Empty when the old value is empty.
+// Windows: ';' and '\\'; POSIX: ':' and '/'.
+std::string AppendLibraryFolder(const std::string& oldPath, const std::string& moduleFile, char listSeparator,
+                                char pathSeparator);
 
 // Sets the process-wide flag that xlAutoClose reads (xlAutoRemove has run).
 void SetBeingRemoved();

@@ -12,8 +12,6 @@ namespace xlframe::XLRegistration {
 
 namespace {
 
-constexpr std::size_t longArgumentName = 19;
-
 std::string textOrEmpty(const char* text) { return text != nullptr ? std::string(text) : std::string(); }
 
 std::string hostCode(const HostContext& host, const std::string& code) {
@@ -41,15 +39,6 @@ void unregisterFromHost(const std::string& name, double& registerId) {
 }
 
 }  // namespace
-
-// ---- XlfArgDesc ----------------------------------------------------------------------------
-
-XlfArgDesc::XlfArgDesc(std::string name, std::string help, std::string type)
-    : name_(std::move(name)), help_(std::move(help)), type_(std::move(type)) {
-    if (name_.size() >= longArgumentName)
-        writeDiagnostic(__FILE__, __LINE__,
-                        "Argument name \"" + name_ + "\" may be too long to fit the in the function wizard");
-}
 
 // ---- XlfAbstractCmdDesc --------------------------------------------------------------------
 

@@ -1,8 +1,11 @@
-// The texts of a registration call, apart from any host so that they can be checked alone.
+// The texts of a registration call and the argument descriptors, apart from any host so that
+// they can be checked alone.
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "xlframe/exceptions.hpp"
 #include "xlframe/registration.hpp"
 
 namespace xlframe::XLRegistration {
@@ -13,6 +16,7 @@ constexpr std::size_t maxArgumentTextLength = 255;
 constexpr std::size_t maxHelpTextsOld = 20;  // 30 operands in all before version 12
 constexpr std::size_t maxHelpTexts12 = 245;  // 255 operands in all from version 12 on
 constexpr std::size_t fixedOperands = 10;
+constexpr std::size_t longArgumentName = 19;  // the wizard's field shows fewer
 
 }  // namespace
 
@@ -52,6 +56,15 @@ std::vector<std::string> ArgumentHelpTexts(const std::vector<std::string>& helpT
     std::vector<std::string> passed(helpTexts.begin(), helpTexts.begin() + static_cast<std::ptrdiff_t>(count));
     if (!passed.empty()) passed.back() += ". ";
     return passed;
+}
+
+// ---- XlfArgDesc ----------------------------------------------------------------------------
+
+XlfArgDesc::XlfArgDesc(std::string name, std::string help, std::string type)
+    : name_(std::move(name)), help_(std::move(help)), type_(std::move(type)) {
+    if (name_.size() >= longArgumentName)
+        writeDiagnostic(__FILE__, __LINE__,
+                        "Argument name \"" + name_ + "\" may be too long to fit the in the function wizard");
 }
 
 }  // namespace xlframe::XLRegistration

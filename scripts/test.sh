@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite: a release build, an AddressSanitizer+UndefinedBehaviorSanitizer build,
-# and a ThreadSanitizer build of the threaded tests. Ends non-zero on any failure.
+# a ThreadSanitizer build of the threaded tests, and a bounded run of every fuzz target.
+# Ends non-zero on any failure.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/deps.sh"
@@ -23,6 +24,9 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 run_suite release "" -DCMAKE_BUILD_TYPE=Release
 run_suite asan "" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVIRUNE_SANITIZE=address -DTAVIRUNE_BUILD_BENCH=OFF
 run_suite tsan "[Tt]hreads" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVIRUNE_SANITIZE=thread -DTAVIRUNE_BUILD_BENCH=OFF
+
+echo "=== fuzz (clang, AddressSanitizer + UndefinedBehaviorSanitizer) ==="
+"$root/scripts/fuzz.sh" "${TAVIRUNE_FUZZ_SECONDS:-60}" || status=1
 
 if ((status)); then echo "TEST SUITE FAILED"; else echo "ALL TEST SUITES PASSED"; fi
 exit "$status"

@@ -2,6 +2,7 @@
 // itself has no Windows or POSIX call in it. One implementation per platform.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -74,7 +75,44 @@ struct WindowInfo {
 std::vector<WindowInfo> threadWindows(ThreadId thread);
 std::vector<WindowInfo> topLevelWindows();
 
+// Where POSIX has no windows of the host, the two queries above answer from a provider:
+// 1. the one installed in-process with setWindowProvider (tests), else
+// 2. the C function TaviruneStandInWindows exported by the process's main executable (a stand-in
+//    host that loads the add-in simulates its dialogs with it; see below), else
+// 3. no windows at all.
+// On Windows both are ignored: the system's windows are enumerated.
+using ThreadWindowsProvider = std::vector<WindowInfo> (*)(ThreadId thread);
+using TopLevelWindowsProvider = std::vector<WindowInfo> (*)();
+// Null pointers remove the in-process provider again.
+void setWindowProvider(ThreadWindowsProvider threadWindows, TopLevelWindowsProvider topLevelWindows);
+
+}  // namespace xlframe::platform
+
+extern "C" {
+
+// One window as a stand-in host describes it; texts zero-terminated (longer ones are cut).
+struct TaviruneStandInWindow {
+    std::uintptr_t handle;
+    char className[256];
+    char title[256];
+    int titleReadable;  // 0: reading the title fails
+};
+
+// Signature of the optional export "TaviruneStandInWindows" of a stand-in host's executable
+// (build it with exported dynamic symbols). It writes at most `capacity` windows: the top-level
+// windows of thread `thread` (an xlframe::platform::ThreadId) when `allThreads` is 0, else those
+// of every thread; it returns how many there are in all (may exceed `capacity`: the add-in then
+// asks once more with room for all).
+typedef std::size_t (*TaviruneStandInWindowsProc)(int allThreads, std::uint64_t thread,
+                                                  TaviruneStandInWindow* windows, std::size_t capacity);
+
+}  // extern "C"
+
+namespace xlframe::platform {
+
 // --- Debugger --------------------------------------------------------------------------------
+// POSIX: a tracer (debugger) is attached to the process; its output is the process's standard
+// error file descriptor, written directly so that no stream buffer is involved.
 bool debuggerPresent();
 void debugOutput(const std::string& text);
 

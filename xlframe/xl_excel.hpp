@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,8 @@ private:
     XlfExcel();
     ~XlfExcel();
     void initialise();
+    int queryVersion() const;
+    std::string queryLibraryPath() const;
 
     platform::LibraryHandle xlcall32_ = nullptr;
     int version_ = 0;
@@ -64,7 +67,8 @@ private:
 bool IsFunctionWizardOpen(const std::vector<platform::WindowInfo>& windows);
 
 // The help file for a library path: "<path minus 3 characters>chm" if that file exists, else the
-// same file name in the parent folder written as "<folder>\..\<name>"; empty if neither exists.
+// same file name in the parent folder written as "<folder>\..\<name>" (with the separator the
+// path uses, so "<folder>/../<name>" on POSIX); empty if neither exists.
 // `exists` answers whether a path names a regular file.
 std::string FindHelpFile(const std::string& libraryPath, bool (*exists)(const std::string&));
 
@@ -77,6 +81,22 @@ std::string AppendLibraryFolder(const std::string& oldPath, const std::string& m
 // Sets the process-wide flag that xlAutoClose reads (xlAutoRemove has run).
 void SetBeingRemoved();
 bool IsBeingRemoved();
+
+// The host's main window among the top-level windows: the first whose handle has the given low
+// 16 bits and whose class name, cut to 6 characters, is "XLMAIN" ignoring case.
+std::optional<std::uintptr_t> FindMainWindow(const std::vector<platform::WindowInfo>& windows,
+                                             std::uintptr_t lowBits);
+
+// The decimal number at the start of a text, as atoi reads it (blanks, a sign, digits); 0 when
+// there is none, saturated at the limits of int.
+int LeadingInteger(const std::string& text);
+
+// What xlAutoOpen runs to register the worksheet functions and xlAutoClose to unregister them
+// when the add-in is being removed; installed by the registry. Null: nothing is (un)registered.
+void SetRegistrationHooks(void (*registerAll)(), void (*unregisterAll)());
+
+// Clears the being-removed flag (tests; xlAutoClose clears it once it has unregistered).
+void ResetBeingRemoved();
 
 }  // namespace xlframe
 

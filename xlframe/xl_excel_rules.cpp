@@ -70,7 +70,10 @@ std::string AppendLibraryFolder(const std::string& oldPath, const std::string& m
                                 char pathSeparator) {
     if (oldPath.empty()) return {};
     const std::size_t separator = moduleFile.rfind(pathSeparator);
-    const std::string folder = separator == std::string::npos ? moduleFile : moduleFile.substr(0, separator);
+    // A module in the root folder keeps the root: an empty entry would stand for the current folder.
+    const std::string folder = separator == std::string::npos ? moduleFile
+                               : separator == 0              ? moduleFile.substr(0, 1)
+                                                             : moduleFile.substr(0, separator);
     return oldPath + listSeparator + folder;
 }
 

@@ -59,7 +59,16 @@ public:
     virtual LPXLFOPER copyToTempMemory(LPXLFOPER op) const = 0;
     virtual LPXLFOPER copyToHeap(LPXLFOPER op) const = 0;
     virtual void freeHeapCopy(LPXLFOPER op) const = 0;
+
+    // Whole-table conversions, overridden per generation so that a large array costs no call per
+    // cell; the defaults go through the operations above.
+    virtual CellMatrix toCellMatrix(LPXLFOPER op) const;
+    virtual void fromCellMatrix(LPXLFOPER op, const CellMatrix& cells) const;
 };
+
+// The table of each generation (the process uses the one XlfOper::SetExcel12 chose).
+const IXlfOperShared& operationsXloper();
+const IXlfOperShared& operationsXloper12();
 
 }  // namespace impl
 

@@ -1,0 +1,702 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fake_host.hpp"
+#include "xlframe/exceptions.hpp"
+#include "xlframe/utf.hpp"
+#include "xlframe/xl_callbacks.hpp"
+#include "xlframe/xl_oper.hpp"
+
+namespace xlframe {
+namespace {
+
+using namespace xlframe::testing;
+
+template <class Record>
+class OperTest : public ::testing::Test {
+protected:
+    FakeHostScope<Record> host_;
+    TempMemory::EntryGuard guard_;
+    Records<Record> make_;
+};
+
+using Generations = ::testing::Types<xloper, xloper12>;
+class GenerationNames {
+public:
+    template <class T>
+    static std::string GetName(int) {
+        return isXloper12<T> ? "xloper12" : "xloper";
+    }
+};
+TYPED_TEST_SUITE(OperTest, Generations, GenerationNames);
+
+// --- Reading values ---------------------------------------------------------------------------
+
+TYPED_TEST(OperTest, ReadDoubleTakesNumbersIntegersAndFlagsAndCoercesTheRest) {
+    auto& m = this->make_;
+    struct Case {
+        TypeParam& record;
+        double expected;
+        int hostCalls;
+    } cases[] = {
+        {m.number(2.5), 2.5, 0},
+        {m.integer(-7), -7.0, 0},
+        {m.boolean(true), 1.0, 0},
+        {m.boolean(false), 0.0, 0},
+        {m.ascii("3.25"), 3.25, 1},
+        {m.array(1, 2, {m.number(4.5), m.number(1)}), 4.5, 1},
+    };
+    for (const Case& c : cases) {
+        fakeHost().calls = 0;
+        EXPECT_EQ(XlfOper(op(c.record)).ReadDouble("x"), c.expected);
+        EXPECT_EQ(fakeHost().calls, c.hostCalls);
+    }
+}
+
+TYPED_TEST(OperTest, ReadBoolTakesFlagsAndNumbersAndCoercesTheRest) {
+    auto& m = this->make_;
+    struct Case {
+        TypeParam& record;
+        bool expected;
+    } cases[] = {
+        {m.boolean(true), true}, {m.number(0.0), false}, {m.number(-0.5), true},
+        {m.integer(0), false},   {m.integer(3), true},   {m.ascii("TRUE"), true},
+        {m.ascii("FALSE"), false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(XlfOper(op(c.record)).ReadBool(), c.expected);
+}
+
+TYPED_TEST(OperTest, ReadIntTruncatesTowardZeroAndSaturates) {
+    auto& m = this->make_;
+    struct Case {
+        TypeParam& record;
+        int expected;
+    } cases[] = {
+        {m.integer(12), 12},
+        {m.number(2.9), 2},
+        {m.number(-2.9), -2},
+        {m.number(1e300), std::numeric_limits<int>::max()},
+        {m.number(-1e300), std::numeric_limits<int>::min()},
+        {m.boolean(true), 1},
+        {m.ascii("12.9"), 12},
+    };
+    for (const Case& c : cases) EXPECT_EQ(XlfOper(op(c.record)).ReadInt(), c.expected);
+}
+
+TYPED_TEST(OperTest, ValueReadsFailWithComposedTexts) {
+    auto& m = this->make_;
+    TypeParam& missing = m.missing();
+    TypeParam& nil = m.nil();
+    TypeParam& error = m.error(xlerrNA);
+    TypeParam& word = m.ascii("abc");
+    CaptureErr err;
+    struct Case {
+        std::string got;
+        const char* expected;
+    } cases[] = {
+        {failureText([&] { XlfOper(op(missing)).ReadDouble("pd"); }), "parameter is missing, pd Conversion to Double"},
+        {failureText([&] { XlfOper(op(nil)).ReadDouble("pd"); }), "parameter is nil, pd Conversion to Double"},
+        {failureText([&] { XlfOper(op(error)).ReadDouble("pd"); }), "parameter is error, pd Conversion to Double"},
+        {failureText([&] { XlfOper(op(missing)).ReadDouble(); }), "parameter is missing Conversion to Double"},
+        {failureText([&] { XlfOper(op(word)).ReadDouble("pd"); }), "command failed, pd Conversion to Double"},
+        {failureText([&] { XlfOper(op(missing)).ReadBool("flag"); }), "parameter is missing, flag Conversion to Bool"},
+        {failureText([&] { XlfOper(op(nil)).ReadBool("flag"); }), "parameter is nil, flag Conversion to Bool"},
+        {failureText([&] { XlfOper(op(error)).ReadBool("flag"); }), "parameter is error, flag Conversion to Bool"},
+        {failureText([&] { XlfOper(op(word)).ReadBool("flag"); }), "command failed, flag Conversion to Bool"},
+        {failureText([&] { XlfOper(op(missing)).ReadInt("n"); }), "parameter is missing, n Conversion to int"},
+        {failureText([&] { XlfOper(op(nil)).ReadInt("n"); }), "parameter is nil, n Conversion to int"},
+        {failureText([&] { XlfOper(op(error)).ReadInt("n"); }), "parameter is error, n Conversion to int"},
+        {failureText([&] { XlfOper(op(word)).ReadInt("n"); }), "command failed, n Conversion to Int"},
+        {failureText([&] { XlfOper(op(error)).ReadWideString("s"); }), "command failed, s Conversion to WString"},
+        {failureText([&] { XlfOper(op(error)).ReadString("s"); }), "command failed, s Conversion to String"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.got, c.expected);
+}
+
+TYPED_TEST(OperTest, FailuresWriteTheirDiagnosticLineFirst) {
+    TypeParam& missing = this->make_.missing();
+    CaptureErr err;
+    EXPECT_THROW(XlfOper(op(missing)).ReadDouble("pd"), XlfGeneralException);
+    EXPECT_EQ(err.messages(), std::vector<std::string>{"parameter is missing, pd Conversion to Double"});
+    EXPECT_NE(err.text().find("xl_oper.cpp("), std::string::npos);
+}
+
+TYPED_TEST(OperTest, TextReadsCoerceOtherTypesAndGiveTheHostsTextBack) {
+    auto& m = this->make_;
+    struct Case {
+        TypeParam& record;
+        const char* expected;
+        int frees;
+    } cases[] = {
+        {m.ascii("plain"), "plain", 0},
+        {m.ascii(""), "", 0},
+        {m.number(2.5), "2.5", 1},
+        {m.integer(42), "42", 1},
+        {m.boolean(true), "TRUE", 1},
+    };
+    for (const Case& c : cases) {
+        fakeHost().frees = 0;
+        EXPECT_EQ(std::string(XlfOper(op(c.record)).ReadString()), c.expected);
+        EXPECT_EQ(XlfOper(op(c.record)).ReadWideString(), utf8ToUtf16(c.expected));
+        EXPECT_EQ(fakeHost().frees, 2 * c.frees) << c.expected;
+    }
+    EXPECT_TRUE(fakeHost().live.empty());
+}
+
+// --- Shapes and elements ----------------------------------------------------------------------
+
+TYPED_TEST(OperTest, RowsAndColumnsPerType) {
+    auto& m = this->make_;
+    using R = Records<TypeParam>;
+    struct Case {
+        const char* name;
+        TypeParam& record;
+        std::size_t rows, columns;
+    } cases[] = {
+        {"array", m.array(2, 3, std::vector<TypeParam>(6, m.number(1))), 2, 3},
+        {"number", m.number(1), 1, 1},
+        {"string", m.ascii("a"), 1, 1},
+        {"boolean", m.boolean(false), 1, 1},
+        {"integer", m.integer(1), 1, 1},
+        {"error", m.error(7), 0, 0},
+        {"missing", m.missing(), 0, 0},
+        {"nil", m.nil(), 0, 0},
+        {"sref", m.sref(R::area(3, 7, 1, 2)), 5, 2},
+        {"ref", m.ref({R::area(0, 9, 4, 4)}, 5), 10, 1},
+    };
+    const auto& ops = XlfOper::Ops();
+    for (const Case& c : cases) {
+        EXPECT_EQ(ops.rows(op(c.record)), c.rows) << c.name;
+        EXPECT_EQ(ops.columns(op(c.record)), c.columns) << c.name;
+    }
+    TypeParam& twoAreas = m.ref({R::area(0, 1, 0, 1), R::area(5, 6, 0, 1)}, 5);
+    TypeParam& flow = m.ofType(xltypeFlow);
+    CaptureErr err;
+    EXPECT_EQ(failureText([&] { ops.rows(op(twoAreas)); }), "No implementation for multiple Refs");
+    EXPECT_EQ(failureText([&] { ops.columns(op(twoAreas)); }), "No implementation for multiple Refs");
+    EXPECT_EQ(failureText([&] { ops.rows(op(flow)); }), "No implementation on XlfOper rows");
+}
+
+TYPED_TEST(OperTest, ElementAccessPerType) {
+    auto& m = this->make_;
+    using R = Records<TypeParam>;
+    const auto& ops = XlfOper::Ops();
+    TypeParam& array = m.array(2, 3, {m.number(0), m.number(1), m.number(2), m.number(3), m.number(4), m.number(5)});
+    EXPECT_EQ(&raw<TypeParam>(ops.element(op(array), 1, 2)), array.val.array.lparray + 5);
+    EXPECT_EQ(raw<TypeParam>(ops.element(op(array), 1, 0)).val.num, 3.0);
+
+    for (TypeParam* scalar : {&m.number(1), &m.ascii("a"), &m.boolean(true), &m.integer(2)})
+        EXPECT_EQ(ops.element(op(*scalar), 0, 0), op(*scalar));
+
+    TypeParam& sref = m.sref(R::area(3, 7, 1, 2));
+    TypeParam& cell = raw<TypeParam>(ops.element(op(sref), 1, 1));
+    EXPECT_EQ(cell.xltype & xltypeMask, xltypeSRef);
+    EXPECT_EQ(cell.val.sref.ref.rwFirst, 4);
+    EXPECT_EQ(cell.val.sref.ref.rwLast, 4);
+    EXPECT_EQ(cell.val.sref.ref.colFirst, 2);
+    EXPECT_EQ(cell.val.sref.ref.colLast, 2);
+
+    TypeParam& ref = m.ref({R::area(10, 19, 0, 3)}, 5);
+    TypeParam& refCell = raw<TypeParam>(ops.element(op(ref), 2, 3));
+    EXPECT_EQ(refCell.xltype & xltypeMask, xltypeRef);
+    EXPECT_EQ(refCell.val.mref.idSheet, 5u);
+    ASSERT_NE(refCell.val.mref.lpmref, nullptr);
+    EXPECT_EQ(refCell.val.mref.lpmref->count, 1);
+    EXPECT_EQ(refCell.val.mref.lpmref->reftbl[0].rwFirst, 12);
+    EXPECT_EQ(refCell.val.mref.lpmref->reftbl[0].rwLast, 12);
+    EXPECT_EQ(refCell.val.mref.lpmref->reftbl[0].colFirst, 3);
+    EXPECT_EQ(refCell.val.mref.lpmref->reftbl[0].colLast, 3);
+
+    TypeParam& twoAreas = m.ref({R::area(0, 1, 0, 1), R::area(5, 6, 0, 1)}, 5);
+    CaptureErr err;
+    EXPECT_EQ(failureText([&] { ops.element(op(twoAreas), 0, 0); }), "No implementation for multiple Refs");
+    for (TypeParam* other : {&m.error(7), &m.missing(), &m.nil(), &m.ofType(xltypeFlow)})
+        EXPECT_EQ(failureText([&] { ops.element(op(*other), 0, 0); }), "Wrong type for element by element access");
+    // Outside the array is refused rather than read.
+    EXPECT_EQ(failureText([&] { ops.element(op(array), 2, 0); }), "Index out of range in element by element access");
+    EXPECT_EQ(failureText([&] { ops.element(op(sref), 0, 2); }), "Index out of range in element by element access");
+}
+
+TYPED_TEST(OperTest, ReferencesKeepExclusiveEndsAndTakeTheActiveSheetForZero) {
+    const auto& ops = XlfOper::Ops();
+    XlfOper record;
+    ops.makeReference(record, 2, 5, 1, 3, 9);
+    TypeParam& r = raw<TypeParam>(record);
+    ASSERT_EQ(r.xltype & xltypeMask, xltypeRef);
+    EXPECT_EQ(r.val.mref.lpmref->reftbl[0].rwFirst, 2);
+    EXPECT_EQ(r.val.mref.lpmref->reftbl[0].rwLast, 4);
+    EXPECT_EQ(r.val.mref.lpmref->reftbl[0].colFirst, 1);
+    EXPECT_EQ(r.val.mref.lpmref->reftbl[0].colLast, 2);
+    int rowBegin = 0, rowEnd = 0, columnBegin = 0, columnEnd = 0;
+    IDSHEET sheet = 0;
+    ops.readReference(record, rowBegin, rowEnd, columnBegin, columnEnd, sheet);
+    EXPECT_EQ(std::vector<int>({rowBegin, rowEnd, columnBegin, columnEnd}), std::vector<int>({2, 5, 1, 3}));
+    EXPECT_EQ(sheet, 9u);
+    EXPECT_EQ(fakeHost().calls, 0);
+
+    XlfOper active;
+    ops.makeReference(active, 0, 1, 0, 1, 0);
+    EXPECT_EQ(fakeHost().lastFunction, xlSheetId);
+    EXPECT_EQ(raw<TypeParam>(active).val.mref.idSheet, 77u);
+}
+
+// --- Reading tables ---------------------------------------------------------------------------
+
+TYPED_TEST(OperTest, ReadCellMatrixOfEmptyAndErrorOperands) {
+    auto& m = this->make_;
+    for (TypeParam* empty : {&m.missing(), &m.nil()}) {
+        const CellMatrix cells = XlfOper(op(*empty)).ReadCellMatrix("r");
+        ASSERT_EQ(cells.Rows(), 1u);
+        ASSERT_EQ(cells.Columns(), 1u);
+        EXPECT_TRUE(cells(0, 0).IsEmpty());
+    }
+    const CellMatrix error = XlfOper(op(m.error(xlerrDiv0))).ReadCellMatrix();
+    ASSERT_EQ(error.Rows(), 1u);
+    EXPECT_TRUE(error(0, 0).IsError());
+    EXPECT_EQ(error(0, 0).GetErrorCode(), static_cast<std::uint32_t>(xlerrDiv0));
+}
+
+TYPED_TEST(OperTest, ReadCellMatrixPerElementType) {
+    auto& m = this->make_;
+    TypeParam& array = m.array(2, 3,
+                               {m.number(1.5), m.ascii("text"), m.boolean(true), m.integer(-4), m.error(xlerrNA), m.nil()});
+    const CellMatrix cells = XlfOper(op(array)).ReadCellMatrix();
+    ASSERT_EQ(cells.Rows(), 2u);
+    ASSERT_EQ(cells.Columns(), 3u);
+    EXPECT_TRUE(cells(0, 0).IsNumber());
+    EXPECT_EQ(cells(0, 0).GetNumber(), 1.5);
+    EXPECT_TRUE(cells(0, 1).IsWideString());
+    EXPECT_EQ(cells(0, 1).GetString(), "text");
+    EXPECT_TRUE(cells(0, 2).IsBoolean());
+    EXPECT_TRUE(cells(0, 2).GetBoolean());
+    EXPECT_TRUE(cells(1, 0).IsNumber());
+    EXPECT_EQ(cells(1, 0).GetNumber(), -4.0);
+    EXPECT_TRUE(cells(1, 1).IsError());
+    EXPECT_EQ(cells(1, 1).GetErrorCode(), static_cast<std::uint32_t>(xlerrNA));
+    EXPECT_TRUE(cells(1, 2).IsEmpty());
+
+    struct Scalar {
+        TypeParam& record;
+        CellKind kind;
+    } scalars[] = {{m.number(3), CellKind::Number},
+                   {m.ascii("a"), CellKind::WideString},
+                   {m.boolean(false), CellKind::Boolean},
+                   {m.integer(8), CellKind::Number}};
+    for (const Scalar& s : scalars) {
+        const CellMatrix one = XlfOper(op(s.record)).ReadCellMatrix();
+        ASSERT_EQ(one.Rows(), 1u);
+        ASSERT_EQ(one.Columns(), 1u);
+        EXPECT_EQ(one(0, 0).Kind(), s.kind);
+    }
+}
+
+TYPED_TEST(OperTest, ReadCellMatrixRefusesOtherElementTypes) {
+    auto& m = this->make_;
+    using R = Records<TypeParam>;
+    TypeParam& withFlow = m.array(1, 2, {m.number(1), m.ofType(xltypeFlow)});
+    TypeParam& sref = m.sref(R::area(0, 1, 0, 0));
+    CaptureErr err;
+    EXPECT_EQ(failureText([&] { XlfOper(op(withFlow)).ReadCellMatrix(); }), "Unsupported type in CellMatrix conversion");
+    EXPECT_EQ(failureText([&] { XlfOper(op(sref)).ReadCellMatrix(); }), "Unsupported type in CellMatrix conversion");
+}
+
+TYPED_TEST(OperTest, ReadCellMatrixGivesHostOwnedElementsBack) {
+    auto& m = this->make_;
+    TypeParam owned{};
+    owned.val.str = hostText<TypeParam>(hostForm<TypeParam>("mine"));
+    owned.xltype = static_cast<decltype(owned.xltype)>(xltypeStr | xlbitXLFree);
+    TypeParam& array = m.array(1, 2, {m.number(1), owned});
+    const CellMatrix cells = XlfOper(op(array)).ReadCellMatrix();
+    EXPECT_EQ(cells(0, 1).GetString(), "mine");
+    EXPECT_EQ(fakeHost().frees, 1);
+    EXPECT_TRUE(fakeHost().live.empty());
+}
+
+// --- Writing tables ---------------------------------------------------------------------------
+
+TYPED_TEST(OperTest, CellMatrixBecomesAnArrayElementByElement) {
+    CellMatrix cells(2, 3);
+    cells(0, 0) = 2.5;
+    cells(0, 1) = "abc";
+    cells(0, 2) = std::wstring(L"wide");
+    cells(1, 0) = true;
+    cells(1, 1).SetError(xlerrDiv0);
+    const XlfOper record(cells);
+    TypeParam& r = raw<TypeParam>(record);
+    ASSERT_EQ(r.xltype, xltypeMulti);
+    ASSERT_EQ(r.val.array.rows, 2);
+    ASSERT_EQ(r.val.array.columns, 3);
+    const TypeParam* e = r.val.array.lparray;
+    EXPECT_EQ(e[0].xltype, xltypeNum);
+    EXPECT_EQ(e[0].val.num, 2.5);
+    EXPECT_EQ(e[1].xltype, xltypeStr);
+    EXPECT_EQ(textOf(e[1]), hostForm<TypeParam>("abc"));
+    EXPECT_EQ(e[2].xltype, xltypeStr);
+    EXPECT_EQ(textOf(e[2]), hostForm<TypeParam>("wide"));
+    EXPECT_EQ(e[3].xltype, xltypeBool);
+    EXPECT_EQ(e[3].val.xbool, 1);
+    EXPECT_EQ(e[4].xltype, xltypeErr);
+    EXPECT_EQ(e[4].val.err, xlerrDiv0);
+    // An empty cell reaches the host as an empty text.
+    EXPECT_EQ(e[5].xltype, xltypeStr);
+    EXPECT_EQ(textOf(e[5]), hostForm<TypeParam>(""));
+}
+
+TYPED_TEST(OperTest, EmptyTablesBecomeMissing) {
+    for (auto [rows, columns] : {std::pair{0, 0}, std::pair{0, 3}, std::pair{4, 0}}) {
+        const XlfOper record{CellMatrix(static_cast<std::size_t>(rows), static_cast<std::size_t>(columns))};
+        EXPECT_TRUE(record.IsMissing()) << rows << " x " << columns;
+    }
+}
+
+TYPED_TEST(OperTest, NonFiniteNumbersReachTheHostAsNumErrors) {
+    const double values[] = {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+                             -std::numeric_limits<double>::infinity()};
+    CellMatrix cells(1, 3);
+    for (std::size_t i = 0; i < 3; ++i) {
+        cells(0, i) = values[i];
+        const XlfOper single(values[i]);
+        EXPECT_EQ(raw<TypeParam>(single).xltype, xltypeErr);
+        EXPECT_EQ(raw<TypeParam>(single).val.err, xlerrNum);
+    }
+    const XlfOper record(cells);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(raw<TypeParam>(record).val.array.lparray[i].xltype, xltypeErr);
+        EXPECT_EQ(raw<TypeParam>(record).val.array.lparray[i].val.err, xlerrNum);
+    }
+    EXPECT_EQ(raw<TypeParam>(XlfOper(1e308)).val.num, 1e308);
+}
+
+TYPED_TEST(OperTest, ScalarConstructors) {
+    EXPECT_TRUE(XlfOper().IsMissing());
+    const XlfOper flag(true);
+    EXPECT_TRUE(flag.IsBool());
+    EXPECT_TRUE(flag.ReadBool());
+    const XlfOper text("hello");
+    EXPECT_EQ(textOf(raw<TypeParam>(text)), hostForm<TypeParam>("hello"));
+    EXPECT_EQ(textOf(raw<TypeParam>(XlfOper(static_cast<const char*>(nullptr)))), hostForm<TypeParam>(""));
+    const XlfOper value = XlfOper::Error();
+    EXPECT_TRUE(value.IsError());
+    EXPECT_EQ(raw<TypeParam>(value).val.err, xlerrValue);
+    EXPECT_EQ(raw<TypeParam>(XlfOper::Error(xlerrNA)).val.err, xlerrNA);
+}
+
+// --- Texts ------------------------------------------------------------------------------------
+
+struct TextCase {
+    const char* name;
+    std::string utf8;
+    std::u16string utf16;
+};
+
+const TextCase texts[] = {
+    {"ascii", "AUROC", u"AUROC"},
+    {"umlauts", "\xC3\xA4\xC3\xB6\xC3\xBC\xC3\x9F", u"\u00E4\u00F6\u00FC\u00DF"},
+    {"euro", "\xE2\x82\xAC 5", u"\u20AC 5"},
+    {"beyond the basic plane", "\xF0\x9F\x98\x80!", u"\U0001F600!"},
+    {"empty", "", u""},
+};
+
+std::wstring wideOf(const std::u16string& units) { return std::wstring(units.begin(), units.end()); }
+
+TYPED_TEST(OperTest, Utf8RoundTripsThroughRecords) {
+    for (const TextCase& c : texts) {
+        const XlfOper narrow(c.utf8);
+        if constexpr (isXloper12<TypeParam>) {
+            EXPECT_EQ(textOf(raw<TypeParam>(narrow)), c.utf16) << c.name;
+        } else {
+            EXPECT_EQ(textOf(raw<TypeParam>(narrow)), c.utf8) << c.name;  // the POSIX code page is UTF-8
+        }
+        EXPECT_EQ(std::string(narrow.ReadString()), c.utf8) << c.name;
+        EXPECT_EQ(narrow.ReadWideString(), wideOf(c.utf16)) << c.name;
+
+        CellMatrix cells(1, 2);
+        cells(0, 0) = c.utf8;
+        cells(0, 1) = wideOf(c.utf16);
+        const CellMatrix back = XlfOper(cells).ReadCellMatrix();
+        for (std::size_t j = 0; j < 2; ++j) {
+            EXPECT_TRUE(back(0, j).IsWideString()) << c.name;
+            EXPECT_EQ(back(0, j).GetWideString(), wideOf(c.utf16)) << c.name;
+            EXPECT_EQ(back(0, j).GetString(), c.utf8) << c.name;
+        }
+    }
+}
+
+// Strings cut at the target's limit in the target's units, never inside a character.
+TYPED_TEST(OperTest, StringLimitsPerGeneration) {
+    const std::string umlaut = "\xC3\xA4";           // two bytes, one unit
+    const std::string grin = "\xF0\x9F\x98\x80";     // four bytes, two units
+    struct Case {
+        const char* name;
+        std::optional<std::string> narrow;
+        std::optional<std::wstring> wide;
+        std::size_t oldLength;  // bytes in an xloper
+        const char* oldLine;    // null: not cut
+        std::size_t newLength;  // units in an xloper12
+        const char* newLine;
+    };
+    auto repeat = [](const std::string& piece, std::size_t n) {
+        std::string out;
+        for (std::size_t i = 0; i < n; ++i) out += piece;
+        return out;
+    };
+    const Case cases[] = {
+        {"255 bytes", std::string(255, 'a'), {}, 255, nullptr, 255, nullptr},
+        {"300 bytes", std::string(300, 'a'), {}, 255, "String truncated to 255 bytes", 300, nullptr},
+        {"300 wide", {}, std::wstring(300, L'w'), 255, "String truncated to 255 bytes", 300, nullptr},
+        {"umlauts", repeat(umlaut, 200), {}, 254, "String truncated to 255 bytes", 200, nullptr},
+        {"32767 bytes", std::string(32767, 'a'), {}, 255, "String truncated to 255 bytes", 32767, nullptr},
+        {"40000 bytes", std::string(40000, 'a'), {}, 255, "String truncated to 255 bytes", 32767,
+         "String truncated to 32767 bytes"},
+        {"32766 wide", {}, std::wstring(32766, L'w'), 255, "String truncated to 255 bytes", 32766, nullptr},
+        {"32767 wide", {}, std::wstring(32767, L'w'), 255, "String truncated to 255 bytes", 32766,
+         "String truncated to 32766 bytes"},
+        {"pair at the narrow limit", std::string(32766, 'a') + grin, {}, 255, "String truncated to 255 bytes", 32766,
+         "String truncated to 32767 bytes"},
+        {"pair at the byte limit", std::string(253, 'a') + grin, {}, 253, "String truncated to 255 bytes", 255,
+         nullptr},
+    };
+    for (const Case& c : cases) {
+        CaptureErr err;
+        const XlfOper record = c.narrow ? XlfOper(*c.narrow) : XlfOper();
+        if (c.wide) XlfOper::Ops().makeWideString(record, *c.wide);
+        const std::size_t length = textOf(raw<TypeParam>(record)).size();
+        const char* line = isXloper12<TypeParam> ? c.newLine : c.oldLine;
+        EXPECT_EQ(length, isXloper12<TypeParam> ? c.newLength : c.oldLength) << c.name;
+        EXPECT_EQ(err.messages(), line ? std::vector<std::string>{line} : std::vector<std::string>{}) << c.name;
+        // What is left is whole characters of the original.
+        const std::string back = record.ReadString();
+        const std::string original = c.narrow ? *c.narrow : utf16ToUtf8(*c.wide);
+        EXPECT_EQ(back, original.substr(0, back.size())) << c.name;
+        EXPECT_EQ(utf16ToUtf8(utf8ToUtf16(back)), back) << c.name;
+    }
+}
+
+// --- Truncation of arrays ---------------------------------------------------------------------
+
+TYPED_TEST(OperTest, ArraysAreCutToTheGenerationsLimits) {
+    const bool newer = isXloper12<TypeParam>;
+    struct Case {
+        std::size_t rows, columns;
+        std::size_t expectedRows, expectedColumns;
+        std::vector<std::string> lines;
+    };
+    const std::vector<Case> cases =
+        newer ? std::vector<Case>{{1048577, 1, 1048576, 1, {"Truncating rows to 1048576"}},
+                                  {1, 16385, 1, 16384, {"Truncating columns to 16384"}},
+                                  {3, 16384, 3, 16384, {}}}
+              : std::vector<Case>{{70000, 1, 65535, 1, {"Truncating rows to 65535"}},
+                                  {2, 300, 2, 256, {"Truncating columns to 256"}},
+                                  {65535, 1, 65535, 1, {}}};
+    for (const Case& c : cases) {
+        TempMemory::EntryGuard inner;  // not outermost: nothing is released
+        CellMatrix cells(c.rows, c.columns);
+        cells(c.rows - 1, c.columns - 1) = 1.0;
+        cells(c.expectedRows - 1, c.expectedColumns - 1) = 9.0;
+        CaptureErr err;
+        const XlfOper record(cells);
+        const TypeParam& r = raw<TypeParam>(record);
+        ASSERT_EQ(r.xltype, xltypeMulti);
+        EXPECT_EQ(static_cast<std::size_t>(r.val.array.rows), c.expectedRows);
+        EXPECT_EQ(static_cast<std::size_t>(r.val.array.columns), c.expectedColumns);
+        EXPECT_EQ(err.messages(), c.lines);
+        const TypeParam& last = r.val.array.lparray[c.expectedRows * c.expectedColumns - 1];
+        EXPECT_EQ(last.val.num, 9.0);
+        EXPECT_EQ(r.val.array.lparray[0].xltype, c.expectedRows * c.expectedColumns == 1 ? xltypeNum : xltypeStr);
+    }
+}
+
+// --- Host memory ------------------------------------------------------------------------------
+
+TYPED_TEST(OperTest, ReturnValueCopiesAHostOwnedRecordAndGivesItBack) {
+    XlfOper number(2.5);
+    XlfOper owned;
+    ASSERT_EQ(XlfOper::Ops().coerce(number, xltypeStr, owned), xlretSuccess);
+    ASSERT_TRUE(owned.xltype() & xlbitXLFree);
+    const auto* hostBuffer = raw<TypeParam>(owned).val.str;
+    const LPXLFOPER returned = owned.ReturnValue();
+    EXPECT_NE(returned, owned.get());
+    EXPECT_EQ(raw<TypeParam>(returned).xltype, xltypeStr);
+    EXPECT_NE(raw<TypeParam>(returned).val.str, hostBuffer);
+    EXPECT_EQ(textOf(raw<TypeParam>(returned)), hostForm<TypeParam>("2.5"));
+    EXPECT_EQ(owned.xltype() & xlbitXLFree, 0u);
+    EXPECT_EQ(fakeHost().frees, 1);
+    EXPECT_TRUE(fakeHost().live.empty());
+
+    // A record of our own is handed over as it is.
+    EXPECT_EQ(number.ReturnValue(), number.get());
+    EXPECT_EQ(fakeHost().frees, 1);
+}
+
+TYPED_TEST(OperTest, CopiesReachIntoNestedArraysStringsAndReferences) {
+    auto& m = this->make_;
+    using R = Records<TypeParam>;
+    TypeParam& inner = m.array(1, 2, {m.ascii("deep"), m.number(2)});
+    TypeParam& outer = m.array(2, 2, {m.ascii("top"), inner, m.ref({R::area(1, 2, 3, 4)}, 6), m.boolean(true)});
+    outer.xltype = static_cast<decltype(outer.xltype)>(outer.xltype | xlbitXLFree);
+    const auto& ops = XlfOper::Ops();
+    for (bool heap : {false, true}) {
+        const LPXLFOPER copied = heap ? ops.copyToHeap(op(outer)) : ops.copyToTempMemory(op(outer));
+        const TypeParam& c = raw<TypeParam>(copied);
+        EXPECT_EQ(c.xltype, xltypeMulti);  // the copy is ours
+        ASSERT_NE(c.val.array.lparray, outer.val.array.lparray);
+        const TypeParam* e = c.val.array.lparray;
+        EXPECT_NE(e[0].val.str, outer.val.array.lparray[0].val.str);
+        EXPECT_EQ(textOf(e[0]), hostForm<TypeParam>("top"));
+        ASSERT_EQ(e[1].xltype, xltypeMulti);
+        EXPECT_NE(e[1].val.array.lparray, inner.val.array.lparray);
+        EXPECT_NE(e[1].val.array.lparray[0].val.str, inner.val.array.lparray[0].val.str);
+        EXPECT_EQ(textOf(e[1].val.array.lparray[0]), hostForm<TypeParam>("deep"));
+        EXPECT_EQ(e[1].val.array.lparray[1].val.num, 2.0);
+        ASSERT_EQ(e[2].xltype, xltypeRef);
+        EXPECT_NE(e[2].val.mref.lpmref, outer.val.array.lparray[2].val.mref.lpmref);
+        EXPECT_EQ(e[2].val.mref.lpmref->reftbl[0].colLast, 4);
+        EXPECT_EQ(e[2].val.mref.idSheet, 6u);
+        EXPECT_EQ(e[3].xltype, xltypeBool);
+        if (heap) ops.freeHeapCopy(copied);
+    }
+}
+
+TYPED_TEST(OperTest, BigDataCannotBeCopied) {
+    TypeParam& big = this->make_.ofType(xltypeBigData);
+    CaptureErr err;
+    EXPECT_EQ(failureText([&] { XlfOper::Ops().copyToTempMemory(op(big)); }), "can't copy a big data oper");
+    EXPECT_EQ(failureText([&] { XlfOper::Ops().copyToHeap(op(big)); }), "can't copy a big data oper");
+}
+
+TYPED_TEST(OperTest, CallHostMarksResultsThatPointIntoHostMemory) {
+    auto& m = this->make_;
+    struct Case {
+        const char* name;
+        TypeParam& source;
+        DWORD wanted;
+        bool marked;
+    } cases[] = {
+        {"text", m.number(1), xltypeStr, true},
+        {"number", m.ascii("1"), xltypeNum, false},
+        {"flag", m.number(1), xltypeBool, false},
+    };
+    for (const Case& c : cases) {
+        XlfOper result;
+        ASSERT_EQ(XlfOper::Ops().coerce(op(c.source), c.wanted, result), xlretSuccess) << c.name;
+        EXPECT_EQ((result.xltype() & xlbitXLFree) != 0, c.marked) << c.name;
+        result.FreeHostMemory();
+    }
+    XlfOper sheet;
+    ASSERT_EQ(CallHost(xlSheetId, sheet, 0, nullptr), xlretSuccess);
+    EXPECT_EQ(sheet.xltype(), xltypeRef);  // no area list: nothing of the host's in it
+
+    // A failed call leaves the caller's record alone.
+    fakeHost().forcedStatus = xlretFailed;
+    XlfOper untouched("ours");
+    EXPECT_EQ(CallHost(xlCoerce, untouched, 0, nullptr), xlretFailed);
+    EXPECT_EQ(untouched.xltype(), xltypeStr);
+    EXPECT_TRUE(fakeHost().live.empty());
+}
+
+TYPED_TEST(OperTest, CallHostRefusesTooManyOperandsAndReportsMissingCallbacks) {
+    std::vector<LPXLFOPER> operands(256, XlfOper().get());
+    XlfOper result;
+    EXPECT_EQ(CallHost(xlCoerce, result, 256, operands.data()), xlretInvCount);
+    EXPECT_EQ(fakeHost().calls, 0);
+    EXPECT_EQ(CallHost(xlfRegister, result, 255, operands.data()), xlretInvXlfn);
+    EXPECT_EQ(fakeHost().calls, 1);
+
+    callbacks::setExcel4v(nullptr);
+    callbacks::setMdCallBack12(nullptr);  // looked up in the test executable, which has none
+    EXPECT_EQ(CallHost(xlSheetId, result, 0, nullptr), xlretFailed);
+    EXPECT_EQ(fakeHost().calls, 1);
+}
+
+// --- Host status, type names ------------------------------------------------------------------
+
+TEST(ThrowOnError, FirstSetBitInTableOrderDecides) {
+    enum Kind { None, Uncalculated, Abort, StackOverflow, General, Never };
+    struct Case {
+        int status;
+        Kind kind;
+        const char* message;
+    } cases[] = {
+        {0, None, ""},
+        {64 | 1 | 8, Uncalculated, ""},
+        {1 | 16 | 8, Abort, "abort"},
+        {16 | 8, StackOverflow, "stack overflow"},
+        {8 | 32 | 2, General, "invalid OPER structure (memory could be exhausted)"},
+        {32 | 4, General, "command failed"},
+        {4 | 2, General, "invalid number of arguments"},
+        {2 | 256, General, "invalid function number"},
+        {256 | 512, General, "invalid asynch conext"},
+        {512, General, "function not cluster safe"},
+        {128, Never, "Reached a never get here point"},
+        {1024, Never, "Reached a never get here point"},
+    };
+    CaptureErr err;
+    for (const Case& c : cases) {
+        Kind got = None;
+        std::string message;
+        try {
+            ThrowOnError(c.status);
+        } catch (const XlfExceptionUncalculated& e) {
+            got = Uncalculated, message = e.what();
+        } catch (const XlfExceptionAbort& e) {
+            got = Abort, message = e.what();
+        } catch (const XlfExceptionStackOverflow& e) {
+            got = StackOverflow, message = e.what();
+        } catch (const XlfGeneralException& e) {
+            got = General, message = e.what();
+        } catch (const XlfNeverGetHere& e) {
+            got = Never, message = e.what();
+        }
+        EXPECT_EQ(got, c.kind) << c.status;
+        EXPECT_EQ(message, c.message) << c.status;
+    }
+}
+
+TEST(ThrowOnError, MessagesAreComposedFromIdentifierAndOperation) {
+    struct Case {
+        const char* errorId;
+        const char* operation;
+        const char* expected;
+    } cases[] = {
+        {"scores", "Conversion to Double", "command failed, scores Conversion to Double"},
+        {nullptr, "Set Status Bar", "command failed Set Status Bar"},
+        {"scores", nullptr, "command failed, scores"},
+        {nullptr, nullptr, "command failed"},
+    };
+    for (const Case& c : cases) {
+        CaptureErr err;
+        EXPECT_EQ(failureText([&] { ThrowOnError(xlretFailed, c.errorId, c.operation); }), c.expected);
+        EXPECT_EQ(err.messages(), std::vector<std::string>{c.expected});
+    }
+}
+
+TEST(XlfOperTypeName, NamesTheTypeCodes) {
+    struct Case {
+        DWORD type;
+        const char* name;
+    } cases[] = {
+        {xltypeNum, "xltypeNum"},     {xltypeStr, "xltypeStr"},         {xltypeBool, "xltypeBool"},
+        {xltypeRef, "xltypeRef"},     {xltypeErr, "xltypeErr"},         {xltypeMulti, "xltypeMulti"},
+        {xltypeMissing, "xltypeMissing"}, {xltypeNil, "xltypeNil"},     {xltypeSRef, "xltypeSRef"},
+        {xltypeInt, "xltypeInt"},     {xltypeFlow, "unknown"},          {xltypeBigData, "unknown"},
+        {0, "unknown"},               {xltypeNum | xlbitXLFree, "unknown"},
+    };
+    for (const Case& c : cases) EXPECT_STREQ(XlfOperTypeName(c.type), c.name) << c.type;
+}
+
+TEST(Generation, SwitchesTheOperationTable) {
+    XlfOper::SetExcel12(false);
+    EXPECT_FALSE(XlfOper::IsExcel12());
+    EXPECT_EQ(&XlfOper::Ops(), &impl::operationsXloper());
+    XlfOper::SetExcel12(true);
+    EXPECT_TRUE(XlfOper::IsExcel12());
+    EXPECT_EQ(&XlfOper::Ops(), &impl::operationsXloper12());
+}
+
+}  // namespace
+}  // namespace xlframe

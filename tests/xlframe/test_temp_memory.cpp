@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "xlframe/platform.hpp"
+#include "xlframe/xl_oper.hpp"
+
+namespace xlframe {
+namespace {
+
+bool allZero(const void* memory, std::size_t bytes) {
+    const auto* p = static_cast<const unsigned char*>(memory);
+    for (std::size_t i = 0; i < bytes; ++i)
+        if (p[i] != 0) return false;
+    return true;
+}
+
+TEST(TempMemory, BlocksGrowByTheRuleAndTheOutermostEntryKeepsOnlyTheNewest) {
+    TempMemory::FreeAll();
+    EXPECT_EQ(TempMemory::ArenaSize(), 0u);
+    {
+        TempMemory::EntryGuard guard;
+        EXPECT_EQ(TempMemory::ArenaSize(), 0u);  // nothing asked yet
+        TempMemory::GetMemory(100);              // 112 bytes used of the first block
+        EXPECT_EQ(TempMemory::ArenaSize(), 8192u);
+        TempMemory::GetMemory(8192);  // max(112 + 8192 + 4096, 1.5 x 8192) = 12400
+        EXPECT_EQ(TempMemory::ArenaSize(), 8192u + 12400u);
+        TempMemory::GetMemory(12400 - 8192);  // fits exactly
+        EXPECT_EQ(TempMemory::ArenaSize(), 8192u + 12400u);
+        TempMemory::GetMemory(16);  // max(12400 + 16 + 4096, 18600) = 18600
+        EXPECT_EQ(TempMemory::ArenaSize(), 8192u + 12400u + 18600u);
+    }
+    {
+        TempMemory::EntryGuard guard;
+        EXPECT_EQ(TempMemory::ArenaSize(), 18600u);
+        {
+            TempMemory::EntryGuard nested;  // not outermost: keeps everything
+            TempMemory::GetMemory(18601);
+            EXPECT_EQ(TempMemory::ArenaSize(), 18600u + 27900u);
+        }
+    }
+    TempMemory::FreeAll();
+    EXPECT_EQ(TempMemory::ArenaSize(), 0u);
+}
+
+TEST(TempMemory, MemoryIsAlignedAndZeroFilledAlsoWhenReused) {
+    TempMemory::FreeAll();
+    std::vector<std::pair<void*, std::size_t>> first;
+    {
+        TempMemory::EntryGuard guard;
+        for (std::size_t bytes : {1u, 3u, 24u, 32u, 100u, 5000u}) {
+            void* p = TempMemory::GetMemory(bytes);
+            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % 16, 0u) << bytes;
+            EXPECT_TRUE(allZero(p, bytes)) << bytes;
+            std::memset(p, 0xAB, bytes);
+            first.emplace_back(p, bytes);
+        }
+    }
+    TempMemory::EntryGuard again;
+    for (const auto& [old, bytes] : first) {
+        void* p = TempMemory::GetMemory(bytes);
+        EXPECT_TRUE(allZero(p, bytes)) << bytes;
+    }
+}
+
+TEST(TempMemory, NestedEntriesKeepTheOuterCallsRecords) {
+    TempMemory::EntryGuard outer;
+    const XlfOper kept(std::string("still here"));
+    for (int i = 0; i < 3; ++i) {
+        TempMemory::EntryGuard inner;
+        const XlfOper other(std::string(1000, 'x'));
+    }
+    EXPECT_STREQ(kept.ReadString(), "still here");
+}
+
+// A steady load settles on one block that holds a whole call.
+TEST(TempMemory, ManyCallsOfOneSizeDoNotGrowTheArena) {
+    CellMatrix cells(100, 3);
+    for (std::size_t r = 0; r < 100; ++r) {
+        cells(r, 0) = static_cast<double>(r);
+        if (r % 10 == 0) cells(r, 1) = "label " + std::to_string(r);
+        cells(r, 2) = true;
+    }
+    TempMemory::FreeAll();
+    std::size_t afterTen = 0, largest = 0;
+    std::size_t oneCall = 0;
+    for (int call = 1; call <= 100000; ++call) {
+        TempMemory::EntryGuard guard;
+        const XlfOper record(cells);
+        ASSERT_TRUE(record.IsMulti());
+        if (call == 1) oneCall = TempMemory::ArenaSize();
+        if (call == 10) afterTen = TempMemory::ArenaSize();
+        if (call >= 10) largest = std::max(largest, TempMemory::ArenaSize());
+    }
+    EXPECT_EQ(TempMemory::ArenaSize(), afterTen);
+    EXPECT_EQ(largest, afterTen);
+    EXPECT_LE(afterTen, oneCall);
+    // The settled block is at most one growth step beyond what the first call took in all.
+    EXPECT_LE(afterTen, oneCall + oneCall / 2 + 4096);
+    TempMemory::FreeAll();
+}
+
+TEST(PlatformThreads, IdsAreDistinctAndEndedThreadsAreNotAlive) {
+    const platform::ThreadId self = platform::currentThreadId();
+    EXPECT_EQ(platform::currentThreadId(), self);
+    EXPECT_TRUE(platform::isThreadAlive(self));
+    platform::ThreadId other = 0;
+    std::atomic<bool> seenAlive{false};
+    std::thread worker([&] {
+        other = platform::currentThreadId();
+        seenAlive = platform::isThreadAlive(other);
+    });
+    worker.join();
+    EXPECT_NE(other, self);
+    EXPECT_TRUE(seenAlive);
+    EXPECT_FALSE(platform::isThreadAlive(other));
+}
+
+TEST(PlatformCodePage, PosixCodePageIsUtf8) {
+    const std::string utf8 = "\xC3\xA4 \xE2\x82\xAC \xF0\x9F\x98\x80";
+    const std::u16string wide = u"\u00E4 \u20AC \U0001F600";
+    EXPECT_EQ(platform::ansiToWide(utf8), wide);
+    EXPECT_EQ(platform::wideToAnsi(wide), utf8);
+    EXPECT_EQ(platform::ansiToWide(""), u"");
+}
+
+TEST(PlatformLock, SerialisesThreads) {
+    platform::Lock lock;
+    long counter = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 10000; ++i) {
+                lock.lock();
+                ++counter;
+                lock.unlock();
+            }
+        });
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(counter, 40000);
+}
+
+TEST(PlatformTlsSlot, HoldsOneValuePerThread) {
+    platform::TlsSlot slot;
+    int mine = 1, theirs = 2;
+    slot.set(&mine);
+    void* seen = &mine;
+    std::thread worker([&] {
+        seen = slot.get();
+        slot.set(&theirs);
+    });
+    worker.join();
+    EXPECT_EQ(seen, nullptr);
+    EXPECT_EQ(slot.get(), &mine);
+}
+
+// Eight threads convert and allocate at once; each arena holds only its own thread's bytes.
+TEST(TempMemoryThreads, ArenasAreIndependentPerThread) {
+    constexpr int kThreads = 8;
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    std::vector<std::size_t> sizes(kThreads);
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t, &failures, &sizes] {
+            for (int call = 0; call < 200; ++call) {
+                TempMemory::EntryGuard guard;
+                std::vector<unsigned char*> blocks;
+                for (int k = 0; k < 20; ++k) {
+                    const std::size_t bytes = 64 + 97 * static_cast<std::size_t>((k + t) % 13);
+                    auto* p = static_cast<unsigned char*>(TempMemory::GetMemory(bytes));
+                    std::memset(p, t + 1, bytes);
+                    blocks.push_back(p);
+                    if (p[bytes - 1] != t + 1) ++failures;
+                }
+                CellMatrix cells(30, 2);
+                for (std::size_t r = 0; r < 30; ++r) {
+                    cells(r, 0) = static_cast<double>(t * 1000 + static_cast<int>(r));
+                    cells(r, 1) = "thread " + std::to_string(t) + " row " + std::to_string(r);
+                }
+                const CellMatrix back = XlfOper(cells).ReadCellMatrix();
+                for (std::size_t r = 0; r < 30; ++r) {
+                    if (back(r, 0).GetNumber() != cells(r, 0).GetNumber()) ++failures;
+                    if (back(r, 1).GetString() != cells(r, 1).GetString()) ++failures;
+                }
+                for (unsigned char* p : blocks)
+                    if (p[0] != t + 1) ++failures;
+            }
+            sizes[static_cast<std::size_t>(t)] = TempMemory::ArenaSize();
+        });
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(failures.load(), 0);
+    for (std::size_t size : sizes) EXPECT_GT(size, 0u);
+    TempMemory::FreeAll();
+    EXPECT_EQ(TempMemory::ArenaSize(), 0u);
+    // Arenas of ended threads are dropped when the next one is made; a new thread starts afresh.
+    std::size_t fresh = 1;
+    std::thread later([&] { fresh = TempMemory::ArenaSize(); });
+    later.join();
+    EXPECT_EQ(fresh, 0u);
+}
+
+}  // namespace
+}  // namespace xlframe

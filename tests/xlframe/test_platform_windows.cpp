@@ -1,0 +1,385 @@
+// The Windows services behind the platform interface, checked against the system's own answers
+// (wide-character calls, handles and exit codes the test sets up itself). Runs under wine; the
+// window tests need a display (xvfb-run).
+#if defined(_WIN32)
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "xlframe/platform.hpp"
+#include "xlframe/utf.hpp"
+
+namespace platform = xlframe::platform;
+
+extern "C" __declspec(dllexport) int taviruneTestExport(int value) { return value + 1; }
+
+namespace {
+
+std::string wideToUtf8(const std::wstring& text) { return xlframe::utf16ToUtf8(text); }
+
+std::string moduleFileName(HMODULE module) {
+    wchar_t name[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(module, name, MAX_PATH);
+    return wideToUtf8(std::wstring(name, length));
+}
+
+std::string temporaryFolder() {
+    char folder[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathA(MAX_PATH + 1, folder);
+    return std::string(folder, length);
+}
+
+// --- Libraries and symbols -------------------------------------------------------------------
+
+TEST(WindowsPlatform, LoadsASystemLibraryAndFindsItsFunctions) {
+    platform::LibraryHandle kernel = platform::loadLibrary("KERNEL32.DLL");
+    ASSERT_NE(kernel, nullptr);
+    EXPECT_EQ(platform::findSymbol(kernel, "GetTickCount"),
+              reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetTickCount")));
+    EXPECT_EQ(platform::findSymbol(kernel, "NoSuchFunctionAnywhere"), nullptr);
+    platform::freeLibrary(kernel);
+}
+
+TEST(WindowsPlatform, MissingLibraryGivesNull) {
+    EXPECT_EQ(platform::loadLibrary("tavirune-no-such-library-here.dll"), nullptr);
+    EXPECT_EQ(platform::findSymbol(nullptr, "GetTickCount"), nullptr);
+    platform::freeLibrary(nullptr);  // harmless
+}
+
+TEST(WindowsPlatform, FindsExportsOfTheMainExecutable) {
+    using Export = int (*)(int);
+    void* address = platform::findSymbolInMainModule("taviruneTestExport");
+    ASSERT_NE(address, nullptr);
+    Export function = nullptr;
+    std::memcpy(&function, &address, sizeof function);
+    EXPECT_EQ(function(41), 42);
+    EXPECT_EQ(platform::findSymbolInMainModule("MdCallBack12"), nullptr);
+}
+
+TEST(WindowsPlatform, ModulePathOfAnAddressInsideAModule) {
+    static int insideThisExecutable = 0;
+    EXPECT_EQ(platform::modulePathOf(&insideThisExecutable), moduleFileName(nullptr));
+    const void* inKernel = reinterpret_cast<const void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetTickCount"));
+    EXPECT_EQ(platform::modulePathOf(inKernel), moduleFileName(GetModuleHandleW(L"kernel32.dll")));
+    EXPECT_EQ(platform::modulePathOf(nullptr), "");
+}
+
+// --- Files and environment -------------------------------------------------------------------
+
+TEST(WindowsPlatform, RegularFilesAreNotFolders) {
+    const std::string folder = temporaryFolder();
+    const std::string file = folder + "tavirune-platform-test.chm";
+    HANDLE handle = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    CloseHandle(handle);
+    EXPECT_TRUE(platform::isRegularFile(file));
+    EXPECT_FALSE(platform::isRegularFile(folder));
+    EXPECT_FALSE(platform::isRegularFile(folder + "tavirune-no-such-file.chm"));
+    // The same file reached through the parent folder, as the help-file search writes it.
+    const std::string viaParent = folder + "sub\\..\\tavirune-platform-test.chm";
+    ASSERT_TRUE(CreateDirectoryA((folder + "sub").c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    EXPECT_TRUE(platform::isRegularFile(viaParent));
+    DeleteFileA(file.c_str());
+    RemoveDirectoryA((folder + "sub").c_str());
+    EXPECT_FALSE(platform::isRegularFile(file));
+}
+
+TEST(WindowsPlatform, EnvironmentOfEveryLengthAroundTheFirstBuffer) {
+    // The first read takes 4096 characters; values at and beyond it need the second read.
+    for (std::size_t length : {std::size_t{0}, std::size_t{1}, std::size_t{4094}, std::size_t{4095}, std::size_t{4096},
+                               std::size_t{4097}, std::size_t{20000}}) {
+        std::string value;
+        for (std::size_t i = 0; i < length; ++i) value.push_back(static_cast<char>('a' + i % 26));
+        ASSERT_TRUE(SetEnvironmentVariableA("TAVIRUNE_TEST_VALUE", value.c_str())) << length;
+        const std::optional<std::string> read = platform::getEnvironment("TAVIRUNE_TEST_VALUE");
+        ASSERT_TRUE(read.has_value()) << length;
+        EXPECT_EQ(*read, value) << length;
+    }
+    SetEnvironmentVariableA("TAVIRUNE_TEST_VALUE", nullptr);
+    EXPECT_EQ(platform::getEnvironment("TAVIRUNE_TEST_VALUE"), std::nullopt);
+}
+
+TEST(WindowsPlatform, SetEnvironmentIsSeenByTheSystemAndNamesIgnoreCase) {
+    const std::optional<std::string> saved = platform::getEnvironment("PATH");
+    ASSERT_TRUE(saved.has_value());
+    ASSERT_TRUE(platform::setEnvironment("Path", "C:\\Windows;C:\\addins"));
+    wchar_t value[64] = {};
+    const DWORD length = GetEnvironmentVariableW(L"PATH", value, 64);
+    EXPECT_EQ(std::wstring(value, length), L"C:\\Windows;C:\\addins");
+    EXPECT_EQ(platform::getEnvironment("path"), std::optional<std::string>("C:\\Windows;C:\\addins"));
+    ASSERT_TRUE(platform::setEnvironment("PATH", *saved));
+}
+
+// --- Threads ---------------------------------------------------------------------------------
+
+TEST(WindowsPlatform, CurrentThreadIdIsTheSystems) {
+    EXPECT_EQ(platform::currentThreadId(), GetCurrentThreadId());
+    EXPECT_TRUE(platform::isThreadAlive(platform::currentThreadId()));
+}
+
+DWORD WINAPI exitWith(LPVOID code) { return static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(code)); }
+
+TEST(WindowsPlatformThreads, EndedThreadsAreNotAliveWhateverTheirExitCode) {
+    // 259 is the system's "still active"; a thread that really ended with it is still ended.
+    for (DWORD code : {DWORD{0}, DWORD{1}, DWORD{STILL_ACTIVE}}) {
+        DWORD id = 0;
+        HANDLE thread = CreateThread(nullptr, 0, exitWith, reinterpret_cast<LPVOID>(static_cast<std::uintptr_t>(code)), 0, &id);
+        ASSERT_NE(thread, nullptr);
+        WaitForSingleObject(thread, INFINITE);
+        EXPECT_FALSE(platform::isThreadAlive(id)) << code;
+        CloseHandle(thread);
+    }
+    EXPECT_FALSE(platform::isThreadAlive(0));
+    EXPECT_FALSE(platform::isThreadAlive(0x1'0000'0000ULL));
+}
+
+TEST(WindowsPlatformThreads, RunningThreadIsAlive) {
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<platform::ThreadId> id{0};
+    std::thread worker([&] {
+        id = platform::currentThreadId();
+        WaitForSingleObject(release, INFINITE);
+    });
+    while (id == 0) std::this_thread::yield();
+    EXPECT_TRUE(platform::isThreadAlive(id));
+    SetEvent(release);
+    worker.join();
+    EXPECT_FALSE(platform::isThreadAlive(id));
+    CloseHandle(release);
+}
+
+TEST(WindowsPlatformThreads, TlsSlotHoldsOnePointerPerThread) {
+    platform::TlsSlot slot;
+    int mine = 0;
+    EXPECT_EQ(slot.get(), nullptr);
+    slot.set(&mine);
+    std::vector<int> values(8);
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int& value : values) {
+        threads.emplace_back([&slot, &value, &wrong] {
+            if (slot.get() != nullptr) ++wrong;
+            slot.set(&value);
+            for (int i = 0; i < 1000; ++i) {
+                if (slot.get() != &value) ++wrong;
+                std::this_thread::yield();
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(slot.get(), &mine);
+}
+
+TEST(WindowsPlatform, TlsSlotKeepsTheCallersLastError) {
+    platform::TlsSlot slot;
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    (void)slot.get();
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(WindowsPlatformThreads, LockExcludesOtherThreadsAndIsReentrantForItsOwner) {
+    static platform::Lock lock;  // as the frame keeps it: a static object
+    long counter = 0;            // not atomic: only the lock protects it
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20000; ++i) {
+                lock.lock();
+                ++counter;
+                lock.unlock();
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(counter, 80000);
+    lock.lock();
+    lock.lock();  // a critical section may be entered again by its owner
+    lock.unlock();
+    lock.unlock();
+}
+
+// --- Windows ---------------------------------------------------------------------------------
+
+// A real top-level window of a given class and title on the calling thread.
+class TestWindow {
+public:
+    TestWindow(const wchar_t* className, const wchar_t* title) {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = DefWindowProcW;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = className;
+        RegisterClassW(&windowClass);  // may exist already from an earlier test
+        className_ = className;
+        window_ = CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    }
+    ~TestWindow() {
+        if (window_ != nullptr) DestroyWindow(window_);
+    }
+    TestWindow(const TestWindow&) = delete;
+    TestWindow& operator=(const TestWindow&) = delete;
+    HWND handle() const { return window_; }
+
+private:
+    HWND window_ = nullptr;
+    std::wstring className_;
+};
+
+const platform::WindowInfo* findWindow(const std::vector<platform::WindowInfo>& windows, HWND window) {
+    auto found = std::find_if(windows.begin(), windows.end(),
+                              [&](const platform::WindowInfo& info) { return info.handle == reinterpret_cast<std::uintptr_t>(window); });
+    return found == windows.end() ? nullptr : &*found;
+}
+
+#define ASSERT_WINDOW(window) \
+    ASSERT_NE((window).handle(), nullptr) << "no window could be created: run under a display (xvfb-run -a)"
+
+TEST(WindowsPlatform, WindowsOfTheThreadWithClassNamesAndTitles) {
+    TestWindow wizard(L"bosa_sdm_XL9", L"Function Arguments");
+    TestWindow untitled(L"TaviruneUntitled", L"");
+    TestWindow other(L"XLMAIN", L"Book1 - \u00c9t\u00e9");
+    ASSERT_WINDOW(wizard);
+    ASSERT_WINDOW(untitled);
+    ASSERT_WINDOW(other);
+
+    const std::vector<platform::WindowInfo> windows = platform::threadWindows(platform::currentThreadId());
+    const platform::WindowInfo* found = findWindow(windows, wizard.handle());
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->className, "bosa_sdm_XL9");
+    EXPECT_EQ(found->title, std::optional<std::string>("Function Arguments"));
+    found = findWindow(windows, untitled.handle());
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->className, "TaviruneUntitled");
+    EXPECT_EQ(found->title, std::optional<std::string>(""));
+    found = findWindow(windows, other.handle());
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->className, "XLMAIN");
+    EXPECT_EQ(found->title, std::optional<std::string>("Book1 - \xc3\x89t\xc3\xa9"));  // UTF-8, as the frame's texts
+
+    const std::vector<platform::WindowInfo> all = platform::topLevelWindows();
+    EXPECT_NE(findWindow(all, wizard.handle()), nullptr);
+    EXPECT_NE(findWindow(all, other.handle()), nullptr);
+}
+
+TEST(WindowsPlatform, ClassNamesAndTitlesAreReadUpTo255Characters) {
+    const std::wstring longTitle(300, L'T');
+    TestWindow window(L"TaviruneLongTitle", longTitle.c_str());
+    ASSERT_WINDOW(window);
+    const std::vector<platform::WindowInfo> windows = platform::threadWindows(platform::currentThreadId());
+    const platform::WindowInfo* found = findWindow(windows, window.handle());
+    ASSERT_NE(found, nullptr);
+    ASSERT_TRUE(found->title.has_value());
+    EXPECT_EQ(*found->title, std::string(255, 'T'));
+}
+
+TEST(WindowsPlatformThreads, WindowsOfABusyThreadAreReadWithoutItsHelp) {
+    // The host's main thread owns the wizard's window and waits for the calculation threads: a
+    // calculation thread must read that window's title without sending the main thread a message.
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<HWND> created{nullptr};
+    std::atomic<DWORD> ownerId{0};
+    std::thread owner([&] {
+        TestWindow window(L"bosa_sdm_XL9", L"Function Arguments");
+        created = window.handle();
+        ownerId = GetCurrentThreadId();
+        SetEvent(ready);
+        WaitForSingleObject(release, INFINITE);  // busy: no message loop
+    });
+    WaitForSingleObject(ready, INFINITE);
+    std::vector<platform::WindowInfo> windows;
+    if (created.load() != nullptr) windows = platform::threadWindows(ownerId);
+    SetEvent(release);
+    owner.join();
+    CloseHandle(ready);
+    CloseHandle(release);
+    ASSERT_NE(created.load(), nullptr) << "no window could be created: run under a display (xvfb-run -a)";
+    // The system may give the thread windows of its own (an input-method window, say).
+    const platform::WindowInfo* found = findWindow(windows, created.load());
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->className, "bosa_sdm_XL9");
+    EXPECT_EQ(found->title, std::optional<std::string>("Function Arguments"));
+}
+
+TEST(WindowsPlatform, NoWindowsOfAThreadThatHasNone) {
+    EXPECT_TRUE(platform::threadWindows(0).empty());
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<DWORD> id{0};
+    std::thread idle([&] {
+        id = GetCurrentThreadId();
+        WaitForSingleObject(release, INFINITE);
+    });
+    while (id == 0) std::this_thread::yield();
+    EXPECT_TRUE(platform::threadWindows(id).empty());
+    SetEvent(release);
+    idle.join();
+    CloseHandle(release);
+}
+
+// --- Debugger --------------------------------------------------------------------------------
+
+TEST(WindowsPlatform, DebuggerPresenceIsTheSystemsAndOutputWithoutOneIsHarmless) {
+    EXPECT_EQ(platform::debuggerPresent(), IsDebuggerPresent() != 0);
+    platform::debugOutput("Stream redirected to MSVC debugger\n");
+    platform::debugOutput("");
+    platform::debugOutput("\xc3\xa9t\xc3\xa9\n");
+}
+
+// --- Code page -------------------------------------------------------------------------------
+
+TEST(WindowsPlatform, AnsiCodePageRoundTripsWhatItHolds) {
+    EXPECT_EQ(platform::ansiToWide(""), u"");
+    EXPECT_EQ(platform::wideToAnsi(u""), "");
+    EXPECT_EQ(platform::ansiToWide("Korvanth.Tavirune.getVersion"), u"Korvanth.Tavirune.getVersion");
+    EXPECT_EQ(platform::wideToAnsi(u"Korvanth.Tavirune.getVersion"), "Korvanth.Tavirune.getVersion");
+    // Every byte of the code page that maps to a character comes back as that byte.
+    for (int byte = 1; byte < 256; ++byte) {
+        const std::string ansi(1, static_cast<char>(byte));
+        wchar_t reference[4] = {};
+        const int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi.data(), 1, reference, 4);
+        if (length != 1) continue;  // a lead byte or an undefined one
+        const std::u16string wide = platform::ansiToWide(ansi);
+        ASSERT_EQ(wide, std::u16string(1, static_cast<char16_t>(reference[0]))) << byte;
+        if (GetACP() != CP_UTF8 && reference[0] != 0xFFFD) {
+            EXPECT_EQ(platform::wideToAnsi(wide), ansi) << byte;
+        }
+    }
+}
+
+TEST(WindowsPlatform, CharactersTheCodePageLacksBecomeQuestionMarksNotLookAlikes) {
+    if (GetACP() == CP_UTF8) GTEST_SKIP() << "the ANSI code page is UTF-8: every character fits";
+    // Full-width letters, a full-width solidus and a division slash have best-fit look-alikes
+    // ('A', '/') in the Western code pages; without best fit they must not become them.
+    const std::u16string wide = u"\uFF21\uFF0F\u2215\u4E2D";
+    const std::string ansi = platform::wideToAnsi(wide);
+    EXPECT_EQ(ansi.find('A'), std::string::npos) << ansi;
+    EXPECT_EQ(ansi.find('/'), std::string::npos) << ansi;
+    EXPECT_EQ(ansi, std::string(ansi.size(), '?')) << ansi;
+    // An unpaired surrogate cannot be converted either.
+    EXPECT_EQ(platform::wideToAnsi(std::u16string(1, u'\xD800')), "?");
+}
+
+TEST(WindowsPlatform, LongTextsConvertWhole) {
+    std::string ansi;
+    for (int i = 0; i < 40000; ++i) ansi.push_back(static_cast<char>('A' + i % 26));
+    const std::u16string wide = platform::ansiToWide(ansi);
+    ASSERT_EQ(wide.size(), ansi.size());
+    EXPECT_EQ(platform::wideToAnsi(wide), ansi);
+}
+
+}  // namespace
+
+#endif  // defined(_WIN32)

@@ -3,7 +3,8 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libboost-dev libboost-math-dev libgtest-dev libgmock-dev
           libbenchmark-dev libffi-dev libcsv-dev libcli11-dev nlohmann-json3-dev
-          clang-14 libclang-rt-14-dev)
+          clang-14 libclang-rt-14-dev
+          g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite: a release build, an AddressSanitizer+UndefinedBehaviorSanitizer build,
-# a ThreadSanitizer build of the threaded tests, and a bounded run of every fuzz target.
-# Ends non-zero on any failure.
+# a ThreadSanitizer build of the threaded tests, a bounded run of every fuzz target, and the
+# Windows x64 cross build with its tests run under wine. Ends non-zero on any failure.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/deps.sh"
@@ -27,6 +27,24 @@ run_suite tsan "[Tt]hreads" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVIRUNE_SANITIZ
 
 echo "=== fuzz (clang, AddressSanitizer + UndefinedBehaviorSanitizer) ==="
 "$root/scripts/fuzz.sh" "${TAVIRUNE_FUZZ_SECONDS:-60}" || status=1
+
+# Windows x64: cross-built with MinGW-w64, the tests run under wine in a prefix of the build's own.
+# One X display (xvfb) for the whole run, since tests create real windows and the wine server
+# keeps the display it started with; the server is ended with the display.
+run_windows() {
+  local dir="$root/build-windows" start=$SECONDS
+  echo "=== windows build ==="
+  if cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+       -DCMAKE_BUILD_TYPE=Release -DTAVIRUNE_BUILD_BENCH=OFF -DTAVIRUNE_WERROR=ON >/dev/null &&
+     cmake --build "$dir" -j "$jobs"; then
+    (cd "$dir" && WINEPREFIX="$dir/wine-prefix" WINEDEBUG=-all xvfb-run -a sh -c \
+      'ctest --output-on-failure -j "$1"; result=$?; wineserver -k; exit $result' sh "$jobs") || status=1
+  else
+    status=1
+  fi
+  echo "=== windows stage: $((SECONDS - start)) s ==="
+}
+run_windows
 
 if ((status)); then echo "TEST SUITE FAILED"; else echo "ALL TEST SUITES PASSED"; fi
 exit "$status"

@@ -1,3 +1,6 @@
+// The POSIX services; the Windows ones have tests of their own.
+#if !defined(_WIN32)
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -208,3 +211,5 @@ TEST(PlatformSystem, DebugOutputWritesToTheErrorDescriptor) {
 
 }  // namespace
 }  // namespace xlframe::platform
+
+#endif  // !defined(_WIN32)

@@ -222,6 +222,9 @@ std::vector<WindowInfo> topLevelWindows() {
     return windows;
 }
 
+// Windows has the host's real windows: a provider has nothing to add.
+void setWindowProvider(ThreadWindowsProvider, TopLevelWindowsProvider) {}
+
 // --- Debugger --------------------------------------------------------------------------------
 
 bool debuggerPresent() { return IsDebuggerPresent() != 0; }

@@ -314,6 +314,18 @@ TEST(WindowsPlatformThreads, WindowsOfABusyThreadAreReadWithoutItsHelp) {
     EXPECT_EQ(found->title, std::optional<std::string>("Function Arguments"));
 }
 
+std::vector<platform::WindowInfo> fakeWindows(platform::ThreadId) { return {platform::WindowInfo{1, "bosa_sdm_XL9", "Fake"}}; }
+std::vector<platform::WindowInfo> fakeTopLevel() { return fakeWindows(0); }
+
+TEST(WindowsPlatform, AProviderDoesNotReplaceTheSystemsWindows) {
+    platform::setWindowProvider(&fakeWindows, &fakeTopLevel);
+    const std::vector<platform::WindowInfo> windows = platform::threadWindows(platform::currentThreadId());
+    const std::vector<platform::WindowInfo> all = platform::topLevelWindows();
+    platform::setWindowProvider(nullptr, nullptr);
+    EXPECT_EQ(findWindow(windows, reinterpret_cast<HWND>(1)), nullptr);
+    EXPECT_EQ(findWindow(all, reinterpret_cast<HWND>(1)), nullptr);
+}
+
 TEST(WindowsPlatform, NoWindowsOfAThreadThatHasNone) {
     EXPECT_TRUE(platform::threadWindows(0).empty());
     HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);

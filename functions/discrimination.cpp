@@ -495,6 +495,27 @@ CellMatrix aurocDifferenceIndividual(const CellMatrix& scoresRating1, const Cell
     });
 }
 
+double aggregatePairsTerm(const Matrix& dm, const Matrix& sm) {
+    const std::size_t n = dm.rows();
+    // prefix(i, j): defaults in grades u < i (rating 2) and v < j (rating 1).
+    std::vector<double> prefix((n + 1) * (n + 1), 0.0);
+    auto at = [&](std::size_t i, std::size_t j) -> double& { return prefix[i * (n + 1) + j]; };
+    for (std::size_t u = 0; u < n; ++u)
+        for (std::size_t v = 0; v < n; ++v) at(u + 1, v + 1) = dm(u, v) + at(u, v + 1) + at(u + 1, v) - at(u, v);
+    const double total = at(n, n);
+    double pairs = 0;
+    for (std::size_t u = 0; u < n; ++u) {
+        for (std::size_t v = 0; v < n; ++v) {
+            const double bothBelow = at(u, v);
+            const double bothAbove = total - at(u + 1, n) - at(n, v + 1) + at(u + 1, v + 1);
+            const double aboveBelow = at(n, v) - at(u + 1, v);  // u' > u, v' < v
+            const double belowAbove = at(u, n) - at(u, v + 1);  // u' < u, v' > v
+            pairs += sm(u, v) * (bothAbove + bothBelow - aboveBelow - belowAbove);
+        }
+    }
+    return pairs;
+}
+
 CellMatrix aurocDifferenceAggregate(const CellMatrix& scores, const CellMatrix& matrixDefaults,
                                     const CellMatrix& matrixSurvivals, int scoreIndex) {
     return guardWorksheet([&] {
@@ -543,12 +564,6 @@ CellMatrix aurocDifferenceAggregate(const CellMatrix& scores, const CellMatrix& 
         } catch (...) {
             return textResult(unknownErrorText);
         }
-        // prefix(i, j): defaults in grades u < i (rating 2) and v < j (rating 1).
-        std::vector<double> prefix((n + 1) * (n + 1), 0.0);
-        auto at = [&](std::size_t i, std::size_t j) -> double& { return prefix[i * (n + 1) + j]; };
-        for (std::size_t u = 0; u < n; ++u)
-            for (std::size_t v = 0; v < n; ++v) at(u + 1, v + 1) = dm(u, v) + at(u, v + 1) + at(u + 1, v) - at(u, v);
-        const double total = at(n, n);
         std::vector<double> cd1(n + 1, 0), cs1(n + 1, 0), cd2(n + 1, 0), cs2(n + 1, 0);  // cd1[v + 1] = d1[0..v]
         for (std::size_t i = 0; i < n; ++i) {
             cd1[i + 1] = cd1[i] + static_cast<double>(d1[i]);
@@ -557,14 +572,10 @@ CellMatrix aurocDifferenceAggregate(const CellMatrix& scores, const CellMatrix& 
             cs2[i + 1] = cs2[i] + static_cast<double>(s2[i]);
         }
         const double nd = static_cast<double>(ndInt), ns = static_cast<double>(nsInt);
-        double pairs = 0, dds = 0, ssd = 0;
+        const double pairs = aggregatePairsTerm(dm, sm);
+        double dds = 0, ssd = 0;
         for (std::size_t u = 0; u < n; ++u) {
             for (std::size_t v = 0; v < n; ++v) {
-                const double bothBelow = at(u, v);
-                const double bothAbove = total - at(u + 1, n) - at(n, v + 1) + at(u + 1, v + 1);
-                const double aboveBelow = at(n, v) - at(u + 1, v);  // u' > u, v' < v
-                const double belowAbove = at(u, n) - at(u, v + 1);  // u' < u, v' > v
-                pairs += sm(u, v) * (bothAbove + bothBelow - aboveBelow - belowAbove);
                 const double gd1 = nd - cd1[v + 1], ld1 = cd1[v], gd2 = nd - cd2[u + 1], ld2 = cd2[u];
                 dds += sm(u, v) * (gd1 * gd2 + ld1 * ld2 - gd1 * ld2 - ld1 * gd2);
                 const double gs1 = ns - cs1[v + 1], ls1 = cs1[v], gs2 = ns - cs2[u + 1], ls2 = cs2[u];

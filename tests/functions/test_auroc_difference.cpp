@@ -4,6 +4,7 @@
 #include <random>
 #include <thread>
 
+#include "analytics/matrix.hpp"
 #include "functions/concordance.hpp"
 #include "functions/worksheet_functions.hpp"
 #include "tests/functions/test_calibration_support.hpp"
@@ -38,6 +39,55 @@ TEST(Concordance, FastCountEqualsPairwiseCountWithHeavyTies) {
                 naive += sign1 * sign2;
             }
         ASSERT_EQ(concordanceCount(d1, d2, s1, s2), naive) << "trial " << trial;
+    }
+}
+
+// The pairs term of the aggregate form summed block by block, as its definition reads.
+double directPairsTerm(const Matrix& d, const Matrix& s) {
+    const std::size_t n = d.rows();
+    double total = 0;
+    for (std::size_t u = 0; u < n; ++u)
+        for (std::size_t v = 0; v < n; ++v) {
+            double concordant = 0, discordant = 0;
+            for (std::size_t u2 = 0; u2 < n; ++u2)
+                for (std::size_t v2 = 0; v2 < n; ++v2) {
+                    if ((u2 > u && v2 > v) || (u2 < u && v2 < v)) concordant += d(u2, v2);
+                    if ((u2 > u && v2 < v) || (u2 < u && v2 > v)) discordant += d(u2, v2);
+                }
+            total += s(u, v) * (concordant - discordant);
+        }
+    return total;
+}
+
+TEST(Concordance, AggregatePrefixSumsEqualTheDirectBlockSums) {
+    // By hand: the survivals at (0, 0) see 3 defaults above under both ratings, those at (0, 1)
+    // see 2 defaults above under rating 2 and below under rating 1: 2 * 3 - 5 * 2.
+    Matrix d(2, 2), s(2, 2);
+    d(0, 0) = 1, d(1, 0) = 2, d(1, 1) = 3, s(0, 0) = 2, s(0, 1) = 5;
+    EXPECT_EQ(aggregatePairsTerm(d, s), -4.0);
+    EXPECT_EQ(aggregatePairsTerm(Matrix(), Matrix()), 0.0);
+
+    std::mt19937 gen(31);
+    for (int trial = 0; trial < 3000; ++trial) {
+        const std::size_t n = 1 + gen() % 8;
+        const bool whole = trial % 2 == 0;
+        Matrix dm(n, n), sm(n, n);
+        for (Matrix* m : {&dm, &sm})
+            for (std::size_t u = 0; u < n; ++u)
+                for (std::size_t v = 0; v < n; ++v) {
+                    // Many empty cells, as in real migration matrices.
+                    if (gen() % 3 == 0) continue;
+                    (*m)(u, v) = whole ? static_cast<double>(gen() % 1000) : (gen() % 100000) / 7.0;
+                }
+        const double fast = aggregatePairsTerm(dm, sm), direct = directPairsTerm(dm, sm);
+        if (whole) {
+            ASSERT_EQ(fast, direct) << "trial " << trial;
+        } else {
+            // Rounding allowance relative to the largest sum of products the term can reach.
+            double survivals = 0, defaults = 0;
+            for (std::size_t i = 0; i < n * n; ++i) survivals += sm.data()[i], defaults += dm.data()[i];
+            ASSERT_NEAR(fast, direct, 1e-14 * survivals * defaults) << "trial " << trial;
+        }
     }
 }
 

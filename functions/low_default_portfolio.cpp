@@ -12,6 +12,10 @@ namespace Korvanth {
 
 namespace {
 
+// Each correlated grade integrates the binomial distribution over the systematic factor inside a
+// root search: about 40 ms a grade. Far more grades than any rating scale has would run for hours.
+constexpr std::size_t maxCorrelatedGrades = 1000;
+
 // An optional argument that is not a single number (omitted, empty, text, several cells) takes its default.
 double optionalNumber(const CellMatrix& range, const char* name, double fallback) {
     try {
@@ -44,6 +48,9 @@ CellMatrix lowDefaultPortfolioPD(const CellMatrix& numDefaults, const CellMatrix
         if (defaults.size() != survivals.size())
             fail("The numbers of defaults and survivals do not have the same number of entries (are there empty "
                  "cells?)");
+
+        if (rho >= 1e-10 && defaults.size() > maxCorrelatedGrades)
+            fail("The number of grades exceeds the limit of 1000 for correlated defaults");
 
         std::vector<LowDefaultPortfolio::GradeCounts> counts(defaults.size());
         for (std::size_t i = 0; i < defaults.size(); ++i) counts[i] = {defaults[i], survivals[i]};

@@ -76,6 +76,17 @@ TEST(LowDefaultPortfolioPD, OptionalArguments) {
         EXPECT_EQ(column(lowDefaultPortfolioPD(d, s, omitted, omitted, average)), independent);
 }
 
+// The correlated estimator is bounded in the number of grades; the independent one is not.
+TEST(LowDefaultPortfolioPD, CorrelatedGradesAreLimited) {
+    const CellMatrix defaults = numbers(std::vector<double>(1001, 0.0));
+    const CellMatrix survivals = numbers(std::vector<double>(1001, 100.0));
+    EXPECT_EQ(rejection(lowDefaultPortfolioPD(defaults, survivals, one(0.1), omitted, omitted)),
+              "The number of grades exceeds the limit of 1000 for correlated defaults");
+    const CellMatrix independent = lowDefaultPortfolioPD(defaults, survivals, omitted, omitted, omitted);
+    ASSERT_EQ(independent.Rows(), 1001u);
+    EXPECT_TRUE(independent(1000, 0).IsNumber());
+}
+
 struct Rejected {
     int line;
     CellMatrix defaults, survivals, correlation, quantile;

@@ -8,6 +8,10 @@
 //   excel.unload();                                   // xlAutoClose, dlclose
 //
 // Host-side values are what a spreadsheet cell holds; texts are UTF-8.
+//
+// One host is active in a process at a time: the callback library and MdCallBack12 are
+// process-wide, as in a spreadsheet program. An executable that uses the host links the CMake
+// target tavirune_host, which exports MdCallBack12 and the window list from the executable.
 #pragma once
 
 #include <cstdint>
@@ -68,16 +72,36 @@ struct Registration {
     std::string helpTopic;
     std::string description;
     std::vector<std::string> argumentHelp;
+    double id = 0;             // the identifier the register call answered with
+};
+
+// One call the add-in made to the host outside worksheet calls (registration, names, status bar,
+// queries), in the order they came.
+struct HostCall {
+    int function = 0;    // the function number
+    std::string detail;  // e.g. the registered name, the status-bar text, the identifier
 };
 
 struct HostOptions {
     int version = 16;                 // 11 for the older records, 12 or 16 for the newer
-    std::string libraryPath;          // answer to the library-path query; empty: the add-in's folder
-    bool noXlcall32 = false;          // fault: the callback library is not loadable
-    bool noMdCallBack12 = false;      // fault: the executable exports no MdCallBack12
-    bool uncoercibleVersion = false;  // fault: workspace information answers with a non-numeric text
-    std::optional<int> rejectRegistration;  // fault: register answers with this return code
-    bool functionWizardOpen = false;
+    std::string libraryPath{};        // answer to the library-path query; empty: the add-in's own path
+    bool noXlcall32 = false;          // fault: the callback library is not loadable (needs a fresh process)
+    // Fault: MdCallBack12 answers every call with status 32, which is what the add-in reports when
+    // it finds no MdCallBack12. (An executable linked with tavirune_host_core alone really has none.)
+    bool noMdCallBack12 = false;
+    // Fault: the version text cannot be coerced to a number ("<version>.0 (stand-in)"): only its
+    // leading digits tell the version.
+    bool uncoercibleVersion = false;
+    std::optional<int> rejectRegistration{};  // fault: register answers with this return code
+    bool functionWizardOpen = false;  // a "bosa_sdm_XL9" dialog on the main thread, titled as below
+    std::string functionWizardTitle = "Function Arguments";
+    // Fault: workspace information answers with an error value (#N/A), a record that is no text.
+    bool versionNotText = false;
+    std::optional<std::string> versionText{};  // the version text instead of "<version>.0"
+    bool libraryPathFails = false;           // fault: the library-path query answers status 32
+    // Fault: range arguments of value type codes (P, Q) arrive as references, not resolved.
+    bool rangesAsReferences = false;
+    std::string callbackLibrary{};  // path of the stand-in XLCALL32.DLL; empty: the one built with the host
 };
 
 class StandInHost {
@@ -102,6 +126,22 @@ public:
     Table call(const Registration& function, const std::vector<Argument>& arguments) const;
 
     HostOptions& options();
+
+    // State of the last load: whether an add-in is loaded, and what its xlAutoOpen returned.
+    bool loaded() const;
+    int autoOpenResult() const;
+    // Every host call outside the worksheet functions' own callbacks (see HostCall).
+    std::vector<HostCall> calls() const;
+    // Forgets recorded registrations, unregistrations and calls (the add-in stays loaded).
+    void clearRecords();
+    // Current status-bar text (empty when cleared).
+    std::string statusBar() const;
+    // Records the host allocated for the add-in and that the add-in has not yet handed back.
+    std::size_t hostAllocations() const;
+    // How often the host called the add-in's xlAutoFree12 / xlAutoFree for a returned record.
+    std::size_t addinFrees() const;
+    // A symbol of the loaded add-in; null when it has none.
+    void* symbol(const std::string& name) const;
 
 private:
     struct State;

@@ -1,0 +1,193 @@
+#include "host/standin_host.hpp"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
+#include <filesystem>
+#include <stdexcept>
+
+#include "host/host_state.hpp"
+
+namespace {
+
+using host::detail::State;
+
+int excel4vHandler(int xlfn, xloper* result, int count, xloper* operands[]) {
+    State* state = host::detail::activeState();
+    return state ? host::detail::answer(*state, xlfn, count, operands, result) : xlretFailed;
+}
+
+int xlCallVerHandler() {
+    const State* state = host::detail::activeState();
+    // The callback interface's own version: 12 from the newer hosts on, 5 before.
+    return state && state->options.version >= 12 ? 0x0C00 : 0x0500;
+}
+
+std::string executableFolder() {
+    char buffer[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0) return {};
+    return std::filesystem::path(std::string(buffer, static_cast<std::size_t>(length))).parent_path().string();
+}
+
+// The stand-in callback library, loaded once and kept: a process that has loaded it keeps it.
+void* callbackLibrary(const std::string& requested) {
+    static std::mutex lock;
+    static void* library = nullptr;
+    std::lock_guard guard(lock);
+    if (library) return library;
+    std::vector<std::string> candidates;
+    if (!requested.empty()) {
+        candidates.push_back(requested);
+    } else {
+        if (const std::string folder = executableFolder(); !folder.empty())
+            candidates.push_back(folder + "/" TAVIRUNE_XLCALL32_STANDIN_NAME);
+        candidates.push_back(TAVIRUNE_XLCALL32_STANDIN);
+    }
+    std::string failures;
+    for (const std::string& path : candidates) {
+        if (!requested.empty() || std::filesystem::is_regular_file(path)) {
+            // Global, so that the add-in's dlopen("XLCALL32.DLL") finds it by its soname.
+            if ((library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL))) return library;
+            const char* error = ::dlerror();
+            failures += "; " + std::string(error ? error : path);
+        }
+    }
+    throw std::runtime_error("cannot load the stand-in XLCALL32.DLL" + (failures.empty() ? std::string(": not found") : failures));
+}
+
+}  // namespace
+
+// The host executable's callback for the newer records. A host before version 12 has none; the
+// fault option answers as the add-in does when it finds none.
+XLL_EXPORT int XLCALLCONV MdCallBack12(int xlfn, int count, xloper12* operands[], xloper12* result) {
+    State* state = host::detail::activeState();
+    if (!state || state->options.noMdCallBack12 || state->options.version < 12) return xlretFailed;
+    return host::detail::answer(*state, xlfn, count, operands, result);
+}
+
+namespace host {
+
+struct StandInHost::State : detail::State {};
+
+StandInHost::StandInHost(HostOptions options) : state_(std::make_unique<State>()) { state_->options = std::move(options); }
+
+StandInHost::~StandInHost() {
+    try {
+        unload();
+    } catch (...) {
+        // A host going away cannot report a failing close.
+    }
+}
+
+HostOptions& StandInHost::options() { return state_->options; }
+
+void StandInHost::load(const std::string& addinPath) {
+    State& state = *state_;
+    if (state.addin) throw std::logic_error("the stand-in host has an add-in loaded already");
+    if (detail::activeState()) throw std::logic_error("another stand-in host is active in this process");
+    if (!state.options.noXlcall32) {
+        void* library = callbackLibrary(state.options.callbackLibrary);
+        using Install = void (*)(int (*)(int, xloper*, int, xloper**), int (*)());
+        auto install = reinterpret_cast<Install>(::dlsym(library, "TaviruneStandInInstall"));
+        if (!install) throw std::runtime_error("the stand-in XLCALL32.DLL has no TaviruneStandInInstall");
+        install(&excel4vHandler, &xlCallVerHandler);
+    }
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(addinPath, error);
+    state.addinPath = error ? addinPath : absolute.string();
+    state.mainThread = pthread_self();
+    state.haveMainThread = true;
+    detail::setActiveState(&state);
+    state.addin = ::dlopen(state.addinPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!state.addin) {
+        const char* why = ::dlerror();
+        detail::setActiveState(nullptr);
+        throw std::runtime_error("cannot load the add-in " + addinPath + ": " + (why ? why : "unknown reason"));
+    }
+    using Lifecycle = int (*)();
+    auto open = reinterpret_cast<Lifecycle>(::dlsym(state.addin, "xlAutoOpen"));
+    if (!open) {
+        ::dlclose(state.addin);
+        state.addin = nullptr;
+        detail::setActiveState(nullptr);
+        throw std::runtime_error("the add-in " + addinPath + " exports no xlAutoOpen");
+    }
+    state.autoOpenResult = open();
+    // A failed open leaves the add-in loaded, as a spreadsheet leaves it: unload() closes it.
+    if (state.autoOpenResult != 1)
+        throw std::runtime_error("the add-in " + addinPath + " failed to open (xlAutoOpen returned " +
+                                 std::to_string(state.autoOpenResult) + ")");
+}
+
+void StandInHost::unload(bool remove) {
+    State& state = *state_;
+    if (!state.addin) return;
+    using Lifecycle = int (*)();
+    if (remove) {
+        if (auto autoRemove = reinterpret_cast<Lifecycle>(::dlsym(state.addin, "xlAutoRemove"))) autoRemove();
+    }
+    if (auto autoClose = reinterpret_cast<Lifecycle>(::dlsym(state.addin, "xlAutoClose"))) autoClose();
+    {
+        // What stays registered cannot be called once the file is gone.
+        std::unique_lock guard(state.registry);
+        state.entries.clear();
+    }
+    ::dlclose(state.addin);
+    state.addin = nullptr;
+    detail::setActiveState(nullptr);
+}
+
+const std::vector<Registration>& StandInHost::registrations() const { return state_->registrations; }
+const std::vector<std::string>& StandInHost::unregistrations() const { return state_->unregistrations; }
+
+const Registration* StandInHost::find(const std::string& name) const {
+    const std::string wanted = detail::lowerCase(name);
+    for (const Registration& r : state_->registrations) {
+        if (detail::lowerCase(r.name) == wanted) return &r;
+    }
+    return nullptr;
+}
+
+Table StandInHost::call(const Registration& function, const std::vector<Argument>& arguments) const {
+    std::shared_ptr<detail::Entry> entry;
+    {
+        std::shared_lock guard(state_->registry);
+        auto it = state_->entries.find(detail::lowerCase(function.name.empty() ? function.procedure : function.name));
+        if (it != state_->entries.end()) entry = it->second;
+    }
+    if (!state_->addin || !entry) throw std::invalid_argument(function.name + " is not registered with a loaded add-in");
+    return detail::callEntry(*state_, *entry, arguments);
+}
+
+bool StandInHost::loaded() const { return state_->addin != nullptr; }
+int StandInHost::autoOpenResult() const { return state_->autoOpenResult; }
+
+std::vector<HostCall> StandInHost::calls() const {
+    std::lock_guard guard(state_->logLock);
+    return state_->calls;
+}
+
+void StandInHost::clearRecords() {
+    std::unique_lock guard(state_->registry);
+    state_->registrations.clear();
+    state_->unregistrations.clear();
+    state_->entries.clear();
+    std::lock_guard logGuard(state_->logLock);
+    state_->calls.clear();
+}
+
+std::string StandInHost::statusBar() const {
+    std::lock_guard guard(state_->logLock);
+    return state_->statusBar;
+}
+
+std::size_t StandInHost::hostAllocations() const { return state_->memory.outstanding(); }
+std::size_t StandInHost::addinFrees() const { return state_->addinFrees.load(); }
+
+void* StandInHost::symbol(const std::string& name) const {
+    return state_->addin ? ::dlsym(state_->addin, name.c_str()) : nullptr;
+}
+
+}  // namespace host

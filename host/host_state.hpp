@@ -75,6 +75,7 @@ struct State {
     std::string addinPath;
     int autoOpenResult = 0;
     pthread_t mainThread{};
+    std::uint64_t mainThreadId = 0;  // the kernel's identifier of the same thread
     std::atomic<bool> haveMainThread{false};
 
     mutable std::shared_mutex registry;
@@ -112,5 +113,6 @@ Table callEntry(State& state, const Entry& entry, const std::vector<Argument>& a
 
 // The host's main window (class "XLMAIN"); its low 16 bits are what the older records carry.
 constexpr std::uintptr_t mainWindowHandle = 0x0005B7E4;
+constexpr std::uintptr_t wizardWindowHandle = 0x0007A3C2;
 
 }  // namespace host::detail

@@ -1,13 +1,16 @@
 #include "host/standin_host.hpp"
 
 #include <dlfcn.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 
 #include "host/host_state.hpp"
+#include "xlframe/platform.hpp"  // the record of the window list only; the host links nothing of the add-in
 
 namespace {
 
@@ -67,6 +70,31 @@ XLL_EXPORT int XLCALLCONV MdCallBack12(int xlfn, int count, xloper12* operands[]
     return host::detail::answer(*state, xlfn, count, operands, result);
 }
 
+// The host's windows as an add-in on POSIX asks for them: the main window and, while the
+// function wizard is open, its dialog, both on the thread that loaded the add-in.
+XLL_EXPORT std::size_t TaviruneStandInWindows(int allThreads, std::uint64_t thread, TaviruneStandInWindow* windows,
+                                              std::size_t capacity) {
+    const State* state = host::detail::activeState();
+    if (!state) return 0;
+    if (!allThreads && thread != state->mainThreadId && thread != static_cast<std::uint64_t>(state->mainThread)) return 0;
+    struct Window {
+        std::uintptr_t handle;
+        const char* className;
+        std::string title;
+    };
+    std::vector<Window> list = {{host::detail::mainWindowHandle, "XLMAIN", "Tavirune stand-in host"}};
+    if (state->options.functionWizardOpen) list.push_back({host::detail::wizardWindowHandle, "bosa_sdm_XL9", state->options.functionWizardTitle});
+    for (std::size_t i = 0; i < list.size() && i < capacity && windows; ++i) {
+        TaviruneStandInWindow& out = windows[i];
+        std::memset(&out, 0, sizeof out);
+        out.handle = list[i].handle;
+        std::strncpy(out.className, list[i].className, sizeof out.className - 1);
+        std::strncpy(out.title, list[i].title.c_str(), sizeof out.title - 1);
+        out.titleReadable = 1;
+    }
+    return list.size();
+}
+
 namespace host {
 
 struct StandInHost::State : detail::State {};
@@ -98,6 +126,7 @@ void StandInHost::load(const std::string& addinPath) {
     const std::filesystem::path absolute = std::filesystem::absolute(addinPath, error);
     state.addinPath = error ? addinPath : absolute.string();
     state.mainThread = pthread_self();
+    state.mainThreadId = static_cast<std::uint64_t>(::syscall(SYS_gettid));
     state.haveMainThread = true;
     detail::setActiveState(&state);
     state.addin = ::dlopen(state.addinPath.c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "host/standin_host.hpp"
+#include "xlframe/platform.hpp"
 #include "xlframe/xlcall.hpp"
 
 extern "C" int MdCallBack12(int xlfn, int count, xloper12* operands[], xloper12* result);
@@ -525,6 +526,26 @@ TEST_F(Host, RangesAsReferencesFault) {
                                Argument::missing()});
     EXPECT_EQ(result.at(0, 7), Value(std::string("ref 1 0:1,0:1")));
     EXPECT_EQ(result.at(0, 8), Value(std::string("ref 1 0:2,0:0")));
+}
+
+TEST_F(Host, ShowsTheFunctionWizardOnTheMainThread) {
+    using Windows = std::size_t (*)(int, std::uint64_t, TaviruneStandInWindow*, std::size_t);
+    auto windows = reinterpret_cast<Windows>(::dlsym(::dlopen(nullptr, RTLD_NOW), "TaviruneStandInWindows"));
+    ASSERT_NE(windows, nullptr);
+    host::StandInHost h;
+    h.load(fakeAddin);
+    const auto self = static_cast<std::uint64_t>(::gettid());
+    TaviruneStandInWindow list[4]{};
+    ASSERT_EQ(windows(0, self, list, 4), 1u);
+    EXPECT_STREQ(list[0].className, "XLMAIN");
+    h.options().functionWizardOpen = true;
+    ASSERT_EQ(windows(0, static_cast<std::uint64_t>(::pthread_self()), list, 4), 2u);
+    EXPECT_STREQ(list[1].className, "bosa_sdm_XL9");
+    EXPECT_STREQ(list[1].title, "Function Arguments");
+    EXPECT_EQ(list[1].titleReadable, 1);
+    // Asked with too little room, it tells how many there are and writes only what fits.
+    EXPECT_EQ(windows(1, 0, list, 1), 2u);
+    EXPECT_EQ(windows(0, self + 1, list, 4), 0u);
 }
 
 TEST(HostProcess, WithoutTheCallbackLibraryTheAddinCannotOpen) {

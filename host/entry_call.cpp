@@ -349,7 +349,8 @@ Table callEntry(State& state, const Entry& entry, const std::vector<Argument>& a
                 if (!flag) return single(ErrorValue{xlerrValue});
                 slots[k].flag = *flag ? 1 : 0;
             } else if (code == "C") {
-                const std::string_view text = utf8Prefix(*textFrom(value), Generation<xloper>::maxText);
+                const std::string whole = *textFrom(value);
+                const std::string_view text = utf8Prefix(whole, Generation<xloper>::maxText);
                 char* copy = memory.arena.make<char>(text.size() + 1);
                 std::memcpy(copy, text.data(), text.size());
                 slots[k].pointer = copy;

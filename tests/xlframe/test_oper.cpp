@@ -8,6 +8,7 @@
 
 #include "fake_host.hpp"
 #include "xlframe/exceptions.hpp"
+#include "xlframe/platform.hpp"
 #include "xlframe/utf.hpp"
 #include "xlframe/xl_callbacks.hpp"
 #include "xlframe/xl_oper.hpp"
@@ -406,11 +407,19 @@ std::wstring wideOf(const std::u16string& units) { return std::wstring(units.beg
 
 TYPED_TEST(OperTest, Utf8RoundTripsThroughRecords) {
     for (const TextCase& c : texts) {
+#if defined(_WIN32)
+        // The older records hold the ANSI code page: what it lacks cannot come back.
+        if (!isXloper12<TypeParam> && xlframe::platform::ansiToWide(xlframe::platform::wideToAnsi(c.utf16)) != c.utf16) continue;
+#endif
         const XlfOper narrow(c.utf8);
         if constexpr (isXloper12<TypeParam>) {
             EXPECT_EQ(textOf(raw<TypeParam>(narrow)), c.utf16) << c.name;
         } else {
+#if defined(_WIN32)
+            EXPECT_EQ(textOf(raw<TypeParam>(narrow)), xlframe::platform::wideToAnsi(c.utf16)) << c.name;
+#else
             EXPECT_EQ(textOf(raw<TypeParam>(narrow)), c.utf8) << c.name;  // the POSIX code page is UTF-8
+#endif
         }
         EXPECT_EQ(std::string(narrow.ReadString()), c.utf8) << c.name;
         EXPECT_EQ(narrow.ReadWideString(), wideOf(c.utf16)) << c.name;
@@ -462,6 +471,12 @@ TYPED_TEST(OperTest, StringLimitsPerGeneration) {
          nullptr},
     };
     for (const Case& c : cases) {
+#if defined(_WIN32)
+        // The byte counts of the older records are those of a UTF-8 code page.
+        if (!isXloper12<TypeParam> && c.narrow && xlframe::platform::wideToAnsi(u"\u00e4").size() == 1 &&
+            *c.narrow != std::string(c.narrow->size(), 'a'))
+            continue;
+#endif
         CaptureErr err;
         const XlfOper record = c.narrow ? XlfOper(*c.narrow) : XlfOper();
         if (c.wide) XlfOper::Ops().makeWideString(record, *c.wide);

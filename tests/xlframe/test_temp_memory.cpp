@@ -121,6 +121,7 @@ TEST(PlatformThreads, IdsAreDistinctAndEndedThreadsAreNotAlive) {
     EXPECT_FALSE(platform::isThreadAlive(other));
 }
 
+#if !defined(_WIN32)
 TEST(PlatformCodePage, PosixCodePageIsUtf8) {
     const std::string utf8 = "\xC3\xA4 \xE2\x82\xAC \xF0\x9F\x98\x80";
     const std::u16string wide = u"\u00E4 \u20AC \U0001F600";
@@ -128,6 +129,7 @@ TEST(PlatformCodePage, PosixCodePageIsUtf8) {
     EXPECT_EQ(platform::wideToAnsi(wide), utf8);
     EXPECT_EQ(platform::ansiToWide(""), u"");
 }
+#endif
 
 TEST(PlatformLock, SerialisesThreads) {
     platform::Lock lock;

@@ -166,8 +166,10 @@ int answer(int xlfn, int count, Record** operands, Record* result) {
             else
                 return xlretInvXloper;
             if (h.messageStatus != xlretSuccess) return h.messageStatus;
-            result->val.xbool = 1;
-            result->xltype = xltypeBool;
+            if (result != nullptr) {  // the add-in may pass no result record
+                result->val.xbool = 1;
+                result->xltype = xltypeBool;
+            }
             return xlretSuccess;
         case xlGetHwnd:
             if (h.hwndStatus != xlretSuccess) return h.hwndStatus;

@@ -462,7 +462,7 @@ std::vector<platform::WindowInfo> hostTopLevelWindows() {
     return {other, main};
 }
 
-TEST_F(HostAccess, FunctionWizardIsLookedForOnTheThreadThatCreatedTheInstance) {
+TEST_F(HostAccess, FunctionWizardThreadsAskForTheWindowsOfTheCreatingThread) {
     {
         std::lock_guard<std::mutex> lock(windowsMutex);
         askedThreads.clear();

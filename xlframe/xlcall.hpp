@@ -18,7 +18,12 @@ extern "C" {
 
 typedef std::uint8_t BYTE;
 typedef std::uint16_t WORD;
+#if defined(_WIN32)
+typedef unsigned long DWORD;  // the type <windows.h> declares (32 bits there), so that both can be included
+#else
 typedef std::uint32_t DWORD;
+#endif
+static_assert(sizeof(DWORD) == 4);
 typedef std::int32_t BOOL;
 typedef char16_t XCHAR;
 typedef std::int32_t RW;

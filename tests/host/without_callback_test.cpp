@@ -26,3 +26,24 @@ TEST(WithoutMdCallBack12, AnOlderHostNeedsNone) {
 }
 
 }  // namespace
+
+#ifdef TAVIRUNE_ADDIN
+namespace {
+
+// Tavirune.xll on a newer host without MdCallBack12: it learns the version through Excel4v, then
+// cannot ask for its own path with the newer records, so it registers nothing and fails to open.
+TEST(WithoutMdCallBack12, TaviruneOnANewerHostRegistersNothing) {
+    host::StandInHost h({.version = 16});
+    EXPECT_THROW(h.load(TAVIRUNE_ADDIN), std::runtime_error);
+    EXPECT_EQ(h.autoOpenResult(), 0);
+    EXPECT_TRUE(h.registrations().empty());
+}
+
+TEST(WithoutMdCallBack12, TaviruneOnAnOlderHostRegistersAll) {
+    host::StandInHost h({.version = 11});
+    h.load(TAVIRUNE_ADDIN);
+    EXPECT_EQ(h.registrations().size(), 18u);
+}
+
+}  // namespace
+#endif

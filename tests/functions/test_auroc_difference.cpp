@@ -1,6 +1,7 @@
 // AUROC difference tests and the adjusted PowerStat against naive references and hand-worked cases.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 #include <thread>
 
@@ -123,6 +124,47 @@ TEST(AurocDifferenceIndividual, LayoutAndSymmetry) {
     for (int c = 0; c < 3; ++c) EXPECT_NEAR(number(r, 4, c), number(swapped, 4, c), 1e-12);
     EXPECT_EQ(rejection(aurocDifferenceIndividual(numbers(s1), numbers(s2), ind, 2)), unknown);
     EXPECT_EQ(rejection(aurocDifferenceIndividual(CellMatrix(2, 2), numbers(s2), ind, 0)), unknown);
+}
+
+int sign(double x) { return (x > 0) - (x < 0); }
+
+// The covariance, statistic and p-value from the pairs and triples of debtors themselves: the
+// two three-observation terms as sums over every (default, default, survival) and (survival,
+// survival, default), on small portfolios with heavy ties under both ratings.
+TEST(AurocDifferenceIndividual, CovarianceEqualsTheSumsOverPairsAndTriples) {
+    std::mt19937 gen(4711);
+    for (int trial = 0; trial < 300; ++trial) {
+        const int n = 6 + static_cast<int>(gen() % 40);
+        const int range1 = 2 + static_cast<int>(gen() % 6), range2 = 2 + static_cast<int>(gen() % 6);
+        std::vector<double> s1(n), s2(n), y(n);
+        for (int i = 0; i < n; ++i) {
+            y[i] = i < 2 ? 1 : i < 4 ? 0 : static_cast<double>(gen() % 3 == 0);
+            s1[i] = static_cast<double>(gen() % range1) + (y[i] == 1 ? 0 : static_cast<double>(gen() % 2));
+            s2[i] = static_cast<double>(gen() % range2);
+        }
+        const int scoreIndex = trial % 2;
+        const CellMatrix r = aurocDifferenceIndividual(numbers(s1), numbers(s2), numbers(y), scoreIndex);
+        ASSERT_EQ(r.Rows(), 5u) << rejection(r);
+        std::vector<int> d, sv;
+        for (int i = 0; i < n; ++i) (y[i] == 1 ? d : sv).push_back(i);
+        const double nd = static_cast<double>(d.size()), ns = static_cast<double>(sv.size());
+        double pds = 0, pdds = 0, pssd = 0;
+        for (int a : d)
+            for (int b : sv) pds += sign(s1[a] - s1[b]) * sign(s2[a] - s2[b]);
+        for (int b : sv)
+            for (int a : d)
+                for (int a2 : d) pdds += sign(s1[a] - s1[b]) * sign(s2[a2] - s2[b]);
+        for (int a : d)
+            for (int b : sv)
+                for (int b2 : sv) pssd += sign(s1[b] - s1[a]) * sign(s2[b2] - s2[a]);
+        pds /= nd * ns, pdds /= nd * nd * ns, pssd /= ns * ns * nd;
+        const double a1 = number(r, 1, 1), a2 = number(r, 1, 2), sigma1 = number(r, 2, 1), sigma2 = number(r, 2, 2);
+        const double cov = ((nd - 1) * pdds + pds + (ns - 1) * pssd - 4 * (ns + nd - 1) * (a1 - 0.5) * (a2 - 0.5)) /
+                           (4 * (nd - 1) * (ns - 1));
+        ASSERT_NEAR(number(r, 4, 0), cov, 1e-13) << "trial " << trial;
+        const double t = (a1 - a2) * (a1 - a2) / (sigma1 * sigma1 + sigma2 * sigma2 - 2 * cov);
+        ASSERT_NEAR(number(r, 4, 1), t, 1e-9 * (1 + std::fabs(t))) << "trial " << trial;
+    }
 }
 
 // Expanding every cell of the aggregate matrices into its debtors gives the individual result.

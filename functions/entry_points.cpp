@@ -1,6 +1,8 @@
 // The eighteen exported worksheet entry points and their registration records. Each entry point
 // takes one record per range argument and one double per number, and runs the common pattern
 // of entry_wrapper.hpp around its worksheet function.
+#include "functions/entry_points.hpp"
+
 #include "functions/entry_wrapper.hpp"
 #include "functions/worksheet_functions.hpp"
 #include "xlframe/registration.hpp"

@@ -241,6 +241,14 @@ std::vector<std::string> ExcelFunctionRegistrationRegistry::RecordNames() const 
     return names;
 }
 
+std::vector<RegistrationRecord> ExcelFunctionRegistrationRegistry::Records() const {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::vector<RegistrationRecord> records;
+    records.reserve(records_.size());
+    for (const auto& entry : records_) records.push_back(entry.second);
+    return records;
+}
+
 ExcelFunctionRegistrationRegistry& Registry() { return singleton<ExcelFunctionRegistrationRegistry>::instance(); }
 
 }  // namespace xlframe::XLRegistration

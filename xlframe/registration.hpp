@@ -237,6 +237,7 @@ class ExcelFunctionRegistrationRegistry {
     FunctionMap Functions() const;
     CommandMap Commands() const;
     std::vector<std::string> RecordNames() const;
+    std::vector<RegistrationRecord> Records() const;  // in byte order of their names
 
    private:
     mutable std::recursive_mutex mutex_;

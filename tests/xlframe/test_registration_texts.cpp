@@ -133,7 +133,8 @@ TEST(RegistrationTexts, LongArgumentNameWarnsOnly) {
     for (const Case& c : cases) {
         DiagnosticCapture capture;
         const XlfArgDesc argument(c.name, " help ", "XLF_OPER");
-        const std::string line = std::string("Argument name \"").append(c.name) + "\" may be too long to fit the in the function wizard\n";
+        const std::string line =
+            std::string("Argument name \"").append(c.name) + "\" may be too long to fit the in the function wizard\n";
         if (c.warns) {
             const std::string text = capture.text();
             ASSERT_GE(text.size(), line.size()) << c.name;

@@ -11,6 +11,7 @@
 
 #include "functions/entry_points.hpp"
 #include "functions/entry_wrapper.hpp"
+#include "functions/worksheet_functions.hpp"
 #include "tests/xlframe/fake_registration_host.hpp"
 #include "xlframe/exceptions.hpp"
 #include "xlframe/registration.hpp"
@@ -521,6 +522,27 @@ TEST_P(EntryWrapper, HostOwnedArgumentsAreReleasedAsTheCallEnds) {
     Korvanth::entry::call<&shapes>(Korvanth::entry::Range{owned.get(), "first"},
                                    Korvanth::entry::Range{plain.get(), "second"});
     EXPECT_EQ(fake_.callsOf(xlFree).size(), before + 1);
+}
+
+TEST_P(EntryWrapper, ExportedEntryPointsCallTheWorksheetFunctions) {
+    EXPECT_EQ(textOf(xlgetVersion()), Korvanth::getVersion());
+    EXPECT_EQ(textOf(xlgetInfo()), Korvanth::getInfo());
+
+    // Three grades: scores, default counts and survival counts; scoreIndex 0, outputIndex 1.
+    CellMatrix scores(3, 1), defaults(3, 1), survivals(3, 1), square(2, 2);
+    const int d[] = {5, 3, 1}, s[] = {20, 40, 60};
+    for (std::size_t i = 0; i < 3; ++i) {
+        scores(i, 0) = static_cast<int>(i + 1);
+        defaults(i, 0) = d[i];
+        survivals(i, 0) = s[i];
+    }
+    for (std::size_t i = 0; i < 4; ++i) square(i / 2, i % 2) = 1;
+    const CellMatrix roc = read(xlrocCurveAggregate(range(scores), range(defaults), range(survivals), 0.0, 1.9));
+    EXPECT_EQ(roc.Rows(), 7u);
+    EXPECT_EQ(roc.Columns(), 2u);
+    EXPECT_EQ(roc(0, 0).GetString(), "AUROC");
+    EXPECT_EQ(textOf(xlrocCurveAggregate(range(scores), range(square), range(survivals), 0.0, 1.0)),
+              "The vectors for scores and the number of defaults do not have the same dimension");
 }
 
 INSTANTIATE_TEST_SUITE_P(Generations, EntryWrapper, ::testing::Values(11, 16));

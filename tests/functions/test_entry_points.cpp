@@ -7,6 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "functions/entry_points.hpp"
@@ -543,6 +544,31 @@ TEST_P(EntryWrapper, ExportedEntryPointsCallTheWorksheetFunctions) {
     EXPECT_EQ(roc(0, 0).GetString(), "AUROC");
     EXPECT_EQ(textOf(xlrocCurveAggregate(range(scores), range(square), range(survivals), 0.0, 1.0)),
               "The vectors for scores and the number of defaults do not have the same dimension");
+}
+
+TEST(EntryWrapperThreads, ConcurrentCallsKeepTheirOwnArgumentsAndResults) {
+    fakehost::Host fake(16);
+    constexpr int threadCount = 8, rounds = 300;
+    std::vector<int> failures(threadCount, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < threadCount; ++t) {
+        threads.emplace_back([t, &failures] {
+            for (int round = 0; round < rounds; ++round) {
+                xlframe::TempMemory::EntryGuard outer;
+                const int value = t * 1000 + round;
+                CellMatrix column(static_cast<std::size_t>(1 + round % 5), 1);
+                column(0, 0) = value;
+                XlfOper first(column);
+                const LPXLFOPER result = Korvanth::entry::call<&shapes>(Korvanth::entry::Range{first.get(), "first"},
+                                                                        Korvanth::entry::Range{nullptr, "second"});
+                const CellMatrix m = XlfOper(result).ReadCellMatrix();
+                if (m.Rows() != 2 || m(0, 0).GetNumber() != 1 + round % 5 || m(0, 2).GetNumber() != value)
+                    ++failures[static_cast<std::size_t>(t)];
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (int t = 0; t < threadCount; ++t) EXPECT_EQ(failures[static_cast<std::size_t>(t)], 0) << t;
 }
 
 INSTANTIATE_TEST_SUITE_P(Generations, EntryWrapper, ::testing::Values(11, 16));

@@ -4,10 +4,6 @@
 #include "xlframe/singleton.hpp"
 #include "xlframe/xl_excel.hpp"
 
-namespace xlframe {
-void SetRegistrationHooks(void (*registerAll)(), void (*unregisterAll)());
-}
-
 namespace xlframe::XLRegistration {
 
 HostContext CurrentHost() {

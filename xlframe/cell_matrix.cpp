@@ -11,6 +11,12 @@ CellMatrixImpl::CellMatrixImpl(std::size_t rows, std::size_t columns)
     if (columns != 0 && rows > cells_.max_size() / columns) throw std::bad_alloc();
 }
 
+CellMatrixImpl::CellMatrixImpl(std::size_t rows, std::size_t columns, std::vector<CellValueImpl>&& cells)
+    : cells_(std::move(cells)), rows_(rows), columns_(columns) {
+    if (columns != 0 && rows > cells_.max_size() / columns) throw std::bad_alloc();
+    if (cells_.size() != rows * columns) throw std::length_error("cell count does not match the table's shape");
+}
+
 void CellMatrixImpl::check(std::size_t row, std::size_t column) const {
     if (row >= rows_ || column >= columns_) throw std::out_of_range("invalid vector<T> subscript");
 }
@@ -47,6 +53,8 @@ std::unique_ptr<CellMatrix_pimpl_abstract> CellMatrixImpl::clone() const {
 CellMatrix::CellMatrix() : pimpl_(std::make_unique<impl::CellMatrixImpl>(0, 0)) {}
 CellMatrix::CellMatrix(std::size_t rows, std::size_t columns)
     : pimpl_(std::make_unique<impl::CellMatrixImpl>(rows, columns)) {}
+CellMatrix::CellMatrix(std::unique_ptr<CellMatrix_pimpl_abstract> storage)
+    : pimpl_(storage ? std::move(storage) : std::make_unique<impl::CellMatrixImpl>(0, 0)) {}
 CellMatrix::CellMatrix(const CellMatrix& other)
     : pimpl_(other.pimpl_ ? other.pimpl_->clone() : std::make_unique<impl::CellMatrixImpl>(0, 0)) {}
 CellMatrix::CellMatrix(CellMatrix&& other) noexcept = default;

@@ -33,6 +33,9 @@ namespace impl {
 class CellMatrixImpl final : public CellMatrix_pimpl_abstract {
 public:
     CellMatrixImpl(std::size_t rows, std::size_t columns);
+    // Takes cells built elsewhere (row-major, rows x columns of them), so that a large table is
+    // written once rather than made Empty first.
+    CellMatrixImpl(std::size_t rows, std::size_t columns, std::vector<CellValueImpl>&& cells);
 
     const CellValue& operator()(std::size_t row, std::size_t column) const override;
     CellValue& operator()(std::size_t row, std::size_t column) override;
@@ -59,6 +62,8 @@ class CellMatrix {
 public:
     CellMatrix();
     CellMatrix(std::size_t rows, std::size_t columns);
+    // Adopts the storage (null: a 0 x 0 matrix).
+    explicit CellMatrix(std::unique_ptr<CellMatrix_pimpl_abstract> storage);
     CellMatrix(const CellMatrix& other);
     CellMatrix(CellMatrix&& other) noexcept;
     CellMatrix& operator=(const CellMatrix& other);

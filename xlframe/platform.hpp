@@ -116,6 +116,12 @@ namespace xlframe::platform {
 bool debuggerPresent();
 void debugOutput(const std::string& text);
 
+// --- Memory ----------------------------------------------------------------------------------
+// Tells the system that a large, not yet touched allocation will be filled at once, so that it
+// may back it with large pages and map it in one go rather than fault by fault. Only a hint: it
+// may do nothing, and it never changes the contents.
+void adviseLargeAllocation(void* start, std::size_t bytes);
+
 // --- Code page -------------------------------------------------------------------------------
 // Between the process's ANSI code page (the older records' texts) and UTF-16. UTF-8 on POSIX;
 // on Windows the ANSI code page, without best-fit mapping towards it (unmappable: '?').

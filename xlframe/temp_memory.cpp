@@ -74,7 +74,7 @@ struct Arena {
         used = 0;
     }
 
-    void* allocate(std::size_t request) {
+    void* allocate(std::size_t request, bool zero = true) {
         if (request > std::numeric_limits<std::size_t>::max() / 2) throw std::bad_alloc();
         const std::size_t bytes = std::max<std::size_t>(kAlignment, (request + kAlignment - 1) & ~(kAlignment - 1));
         if (head == nullptr) grow(kFirstBlock);
@@ -82,7 +82,7 @@ struct Arena {
             grow(std::max(used + bytes + kSlack, head->size + head->size / 2));
         }
         unsigned char* out = head->bytes() + used;
-        if (used < head->dirty) std::memset(out, 0, std::min(bytes, head->dirty - used));
+        if (zero && used < head->dirty) std::memset(out, 0, std::min(bytes, head->dirty - used));
         used += bytes;
         head->dirty = std::max(head->dirty, used);
         return out;
@@ -156,6 +156,8 @@ Arena& currentArena() {
 }  // namespace
 
 void* TempMemory::GetMemory(std::size_t bytes) { return currentArena().allocate(bytes); }
+
+void* TempMemory::GetUninitialisedMemory(std::size_t bytes) { return currentArena().allocate(bytes, false); }
 
 TempMemory::EntryGuard::EntryGuard() {
     Arena& arena = currentArena();

@@ -124,6 +124,8 @@ class TempMemory {
 public:
     // Zero-filled; throws std::bad_alloc when out of memory.
     static void* GetMemory(std::size_t bytes);
+    // The same without the zero fill, for callers that write every byte themselves.
+    static void* GetUninitialisedMemory(std::size_t bytes);
 
     // Constructed at the start of every exported worksheet entry point: the outermost one on a
     // thread releases what the previous call handed to the host.

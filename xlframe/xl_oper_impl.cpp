@@ -5,7 +5,9 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "xlframe/exceptions.hpp"
 #include "xlframe/platform.hpp"
@@ -217,7 +219,12 @@ public:
     }
 
     void makeArray(LPXLFOPER op, std::size_t rowCount, std::size_t columnCount) const override {
-        Record* record = rec(op);
+        shapeArray(rec(op), rowCount, columnCount, true);
+    }
+
+    // Cuts the shape to the generation's limits and allocates the elements (zero-filled when asked:
+    // a caller that writes every element whole needs no fill first).
+    static void shapeArray(Record* record, std::size_t rowCount, std::size_t columnCount, bool zero) {
         if (columnCount > G::maxColumns) {
             writeDiagnostic(__FILE__, __LINE__, G::columnsCut);
             columnCount = G::maxColumns;
@@ -230,7 +237,9 @@ public:
             record->xltype = xltypeMissing;
             return;
         }
-        auto* elements = static_cast<Record*>(zeroed(rowCount * columnCount * sizeof(Record)));
+        const std::size_t bytes = rowCount * columnCount * sizeof(Record);
+        auto* elements =
+            static_cast<Record*>(zero ? zeroed(bytes) : TempMemory::GetUninitialisedMemory(bytes));
         record->val.array.lparray = elements;
         record->val.array.rows = static_cast<decltype(record->val.array.rows)>(rowCount);
         record->val.array.columns = static_cast<decltype(record->val.array.columns)>(columnCount);
@@ -576,21 +585,27 @@ public:
             return cells;
         }
         const std::size_t rowCount = rows(op), columnCount = columns(op);
-        CellMatrix cells(rowCount, columnCount);
-        CellValueImpl* out = cells.storage()->data();
         if (type == xltypeMulti) {
             Record* elements = record->val.array.lparray;
             const std::size_t count = rowCount * columnCount;
             if (count > 0 && elements == nullptr) XLF_FAIL("Unsupported type in CellMatrix conversion");
+            // Each cell is made once, in place, instead of being made Empty and then assigned.
+            std::vector<CellValueImpl> made;
+            made.reserve(count);
+            platform::adviseLargeAllocation(made.data(), count * sizeof(CellValueImpl));
             for (std::size_t i = 0; i < count; ++i) {
                 Record* element = elements + i;
-                if ((element->xltype & (xltypeMask | xlbitXLFree)) == xltypeNum)
-                    out[i] = CellValueImpl(element->val.num);  // the bulk of every numeric range
-                else
-                    readCell(element, out[i]);
+                if ((element->xltype & (xltypeMask | xlbitXLFree)) == xltypeNum) {
+                    made.emplace_back(element->val.num);  // the bulk of every numeric range
+                } else {
+                    made.emplace_back();
+                    readCell(element, made.back());
+                }
             }
-            return cells;
+            return CellMatrix(std::make_unique<CellMatrixImpl>(rowCount, columnCount, std::move(made)));
         }
+        CellMatrix cells(rowCount, columnCount);
+        CellValueImpl* out = cells.storage()->data();
         for (std::size_t r = 0; r < rowCount; ++r)
             for (std::size_t c = 0; c < columnCount; ++c) readCell(rec(element(op, r, c)), out[r * columnCount + c]);
         return cells;
@@ -598,6 +613,7 @@ public:
 
     template <class Cell>
     static void writeCell(Record* element, const Cell& cell, CellKind kind) {
+        std::memset(static_cast<void*>(element), 0, sizeof(Record));  // the elements come unfilled
         switch (kind) {
             case CellKind::Number:
                 number(element, cell.GetNumber());
@@ -622,11 +638,21 @@ public:
     }
 
     void fromCellMatrix(LPXLFOPER op, const CellMatrix& cells) const override {
-        makeArray(op, cells.Rows(), cells.Columns());
+        shapeArray(rec(op), cells.Rows(), cells.Columns(), false);
         Record* record = rec(op);
         if (typeOf(record) != xltypeMulti) return;
-        const std::size_t rowCount = rows(op), columnCount = columns(op), sourceColumns = cells.Columns();
+        const std::size_t rowCount = rows(op), columnCount = columns(op);
         Record* elements = record->val.array.lparray;
+        try {
+            fill(elements, rowCount, columnCount, cells);
+        } catch (...) {
+            record->xltype = xltypeMissing;  // never an array with unwritten elements
+            throw;
+        }
+    }
+
+    static void fill(Record* elements, std::size_t rowCount, std::size_t columnCount, const CellMatrix& cells) {
+        const std::size_t sourceColumns = cells.Columns();
         if (const CellMatrixImpl* storage = cells.storage()) {
             const CellValueImpl* source = storage->data();
             for (std::size_t r = 0; r < rowCount; ++r) {

@@ -296,6 +296,42 @@ TYPED_TEST(OperTest, ReadCellMatrixPerElementType) {
     }
 }
 
+// Large ranges take the bulk path; every cell must still be the host's.
+std::string label(int i) {
+    std::string text(1, 't');
+    text += std::to_string(i);
+    return text;
+}
+
+TYPED_TEST(OperTest, ReadCellMatrixOfALargeMixedRange) {
+    auto& m = this->make_;
+    const int rows = 65535, columns = 5;
+    std::vector<TypeParam> elements;
+    elements.reserve(static_cast<std::size_t>(rows) * columns);
+    for (int i = 0; i < rows * columns; ++i) {
+        if (i % 1000 == 7)
+            elements.push_back(m.ascii(label(i)));
+        else if (i % 1000 == 8)
+            elements.push_back(m.nil());
+        else
+            elements.push_back(m.number(0.5 * i));
+    }
+    const CellMatrix cells = XlfOper(op(m.array(rows, columns, elements))).ReadCellMatrix();
+    ASSERT_EQ(cells.Rows(), static_cast<std::size_t>(rows));
+    ASSERT_EQ(cells.Columns(), static_cast<std::size_t>(columns));
+    int wrong = 0;
+    for (int i = 0; i < rows * columns; ++i) {
+        const CellValue& cell = cells(static_cast<std::size_t>(i / columns), static_cast<std::size_t>(i % columns));
+        if (i % 1000 == 7)
+            wrong += !(cell.IsWideString() && cell.GetString() == label(i));
+        else if (i % 1000 == 8)
+            wrong += !cell.IsEmpty();
+        else
+            wrong += !(cell.IsNumber() && cell.GetNumber() == 0.5 * i);
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
 TYPED_TEST(OperTest, ReadCellMatrixRefusesOtherElementTypes) {
     auto& m = this->make_;
     using R = Records<TypeParam>;

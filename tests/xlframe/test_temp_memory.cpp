@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -204,6 +206,52 @@ TEST(TempMemoryThreads, ArenasAreIndependentPerThread) {
     std::thread later([&] { fresh = TempMemory::ArenaSize(); });
     later.join();
     EXPECT_EQ(fresh, 0u);
+}
+
+}  // namespace
+}  // namespace xlframe
+
+namespace xlframe {
+namespace {
+
+TEST(TempMemory, UninitialisedMemoryIsAlignedAndSeparate) {
+    TempMemory::EntryGuard guard;
+    auto* a = static_cast<unsigned char*>(TempMemory::GetUninitialisedMemory(40));
+    auto* b = static_cast<unsigned char*>(TempMemory::GetMemory(40));
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(a) % 16, 0u);
+    EXPECT_GE(b, a + 40);
+    EXPECT_TRUE(allZero(b, 40));
+}
+
+TEST(PlatformMemory, LargeAllocationHintKeepsTheContents) {
+    for (std::size_t bytes : {std::size_t{1} << 10, std::size_t{24} << 20}) {
+        std::vector<unsigned char> block(bytes);
+        for (std::size_t i = 0; i < bytes; ++i) block[i] = static_cast<unsigned char>(i * 7 + 3);
+        platform::adviseLargeAllocation(block.data(), bytes);
+        bool same = true;
+        for (std::size_t i = 0; i < bytes; ++i) same = same && block[i] == static_cast<unsigned char>(i * 7 + 3);
+        EXPECT_TRUE(same) << bytes;
+    }
+    platform::adviseLargeAllocation(nullptr, std::size_t{64} << 20);  // nothing to advise: no harm
+}
+
+TEST(CellMatrixStorage, AdoptsPrebuiltCellsOfTheRightCount) {
+    std::vector<impl::CellValueImpl> cells;
+    cells.emplace_back(1.5);
+    cells.emplace_back(std::string("x"));
+    cells.emplace_back(true);
+    cells.emplace_back();
+    const CellMatrix m(std::make_unique<impl::CellMatrixImpl>(2, 2, std::move(cells)));
+    ASSERT_EQ(m.Rows(), 2u);
+    ASSERT_EQ(m.Columns(), 2u);
+    EXPECT_EQ(m(0, 0).GetNumber(), 1.5);
+    EXPECT_EQ(m(0, 1).GetString(), "x");
+    EXPECT_TRUE(m(1, 0).GetBoolean());
+    EXPECT_TRUE(m(1, 1).IsEmpty());
+    EXPECT_THROW(impl::CellMatrixImpl(2, 2, std::vector<impl::CellValueImpl>(3)), std::length_error);
+    const CellMatrix none{std::unique_ptr<CellMatrix_pimpl_abstract>()};
+    EXPECT_EQ(none.Rows(), 0u);
+    EXPECT_EQ(none.Columns(), 0u);
 }
 
 }  // namespace

@@ -122,7 +122,23 @@ public:
     const Registration* find(const std::string& name) const;
 
     // Calls the entry point through its type text and reads the returned record back.
-    // Safe to call from several threads at once. A scalar result comes back as a 1 x 1 table.
+    // Safe to call from several threads at once; a function registered without "$" runs on one
+    // thread at a time. A scalar result comes back as a 1 x 1 table.
+    //
+    // Arguments, as a spreadsheet builds them for each code:
+    //   P, Q   a range as an array (blank cells nil), a value as its record, omitted: missing;
+    //   R, U   a range as a reference to the call's own sheet (coercible while the call runs);
+    //   B, J   a number; TRUE/FALSE as 1/0; a numeric text as its number; blank or omitted: 0;
+    //          a range of one cell as that cell. Any other text, or a larger range, gives #VALUE!
+    //          without calling; an error value is the result as it is. J truncates toward zero
+    //          (#NUM! outside 32 bits);
+    //   A      a flag; a number is true when non-zero; "TRUE"/"FALSE"; blank or omitted: false;
+    //   C, C%  the value as a text (numbers as the General format shows them);
+    //   K, K%  numbers of a range or a single number, blank cells 0; other cells #VALUE!.
+    // A range larger than the registered generation can hold throws std::length_error; more
+    // arguments than registered throw std::invalid_argument, fewer are passed as omitted.
+    // Results: a null record is #NUM!, a non-finite number #NUM!, a reference shows its cells,
+    // an asynchronous function (">" with "X") shows #GETTING_DATA, a void one a blank.
     Table call(const Registration& function, const std::vector<Argument>& arguments) const;
 
     HostOptions& options();

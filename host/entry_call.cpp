@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
@@ -128,7 +129,7 @@ struct CallMemory {
 };
 
 template <class X>
-void* valueRecord(const Argument& argument, CallMemory& memory, bool asReference, const std::string& code) {
+void* valueRecord(const Argument& argument, CallMemory& memory, bool asReference, bool twoAreas, const std::string& code) {
     using G = Generation<X>;
     X* record = memory.arena.make<X>(1);
     switch (argument.kind) {
@@ -146,12 +147,20 @@ void* valueRecord(const Argument& argument, CallMemory& memory, bool asReference
             if (table.rows > maxRows || table.columns > G::maxColumns)
                 throw std::length_error("a range of " + std::to_string(table.rows) + " x " + std::to_string(table.columns) +
                                         " cells does not fit a sheet of the registered records (" + code + ")");
-            auto* areas = memory.arena.make<std::conditional_t<std::is_same_v<X, xloper>, xlmref, xlmref12>>(1);
-            areas->count = 1;
-            areas->reftbl[0].rwFirst = 0;
-            areas->reftbl[0].colFirst = 0;
-            areas->reftbl[0].rwLast = static_cast<decltype(areas->reftbl[0].rwLast)>(table.rows - 1);
-            areas->reftbl[0].colLast = static_cast<decltype(areas->reftbl[0].colLast)>(table.columns - 1);
+            using Areas = std::conditional_t<std::is_same_v<X, xloper>, xlmref, xlmref12>;
+            using Area = std::remove_reference_t<decltype(Areas{}.reftbl[0])>;
+            const std::size_t count = twoAreas ? 2 : 1;
+            // The area table runs on past its declared single element.
+            auto* storage = memory.arena.make<unsigned char>(sizeof(Areas) + (count - 1) * sizeof(Area));
+            auto* areas = reinterpret_cast<Areas*>(storage);
+            areas->count = static_cast<WORD>(count);
+            for (std::size_t i = 0; i < count; ++i) {
+                Area& area = *reinterpret_cast<Area*>(storage + offsetof(Areas, reftbl) + i * sizeof(Area));
+                area.rwFirst = 0;
+                area.colFirst = 0;
+                area.rwLast = static_cast<decltype(area.rwLast)>(table.rows - 1);
+                area.colLast = static_cast<decltype(area.colLast)>(table.columns - 1);
+            }
             const IDSHEET sheet = memory.state.sheets.add(&table);
             memory.sheets.push_back(sheet);
             record->xltype = xltypeRef;
@@ -308,14 +317,16 @@ Table callEntry(State& state, const Entry& entry, const std::vector<Argument>& a
         }
         const Argument& argument = next < arguments.size() ? arguments[next] : missing;
         ++next;
+        const bool twoAreas = state.options.multiAreaReferences;
+        const bool asReference = state.options.rangesAsReferences || twoAreas;
         if (code == "P") {
-            slots[k].pointer = valueRecord<xloper>(argument, memory, state.options.rangesAsReferences, code);
+            slots[k].pointer = valueRecord<xloper>(argument, memory, asReference, twoAreas, code);
         } else if (code == "Q") {
-            slots[k].pointer = valueRecord<xloper12>(argument, memory, state.options.rangesAsReferences, code);
+            slots[k].pointer = valueRecord<xloper12>(argument, memory, asReference, twoAreas, code);
         } else if (code == "R") {
-            slots[k].pointer = valueRecord<xloper>(argument, memory, true, code);
+            slots[k].pointer = valueRecord<xloper>(argument, memory, true, twoAreas, code);
         } else if (code == "U") {
-            slots[k].pointer = valueRecord<xloper12>(argument, memory, true, code);
+            slots[k].pointer = valueRecord<xloper12>(argument, memory, true, twoAreas, code);
         } else if (code == "K" || code == "K%") {
             auto block = code == "K" ? numberArray<WORD>(argument, memory, Generation<xloper>::maxRows, Generation<xloper>::maxColumns)
                                      : numberArray<std::int32_t>(argument, memory, xlMaxRows12, xlMaxColumns12);

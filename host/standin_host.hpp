@@ -101,6 +101,8 @@ struct HostOptions {
     bool libraryPathFails = false;           // fault: the library-path query answers status 32
     // Fault: range arguments of value type codes (P, Q) arrive as references, not resolved.
     bool rangesAsReferences = false;
+    // Fault: range arguments arrive as references of two areas (the range twice), for any code.
+    bool multiAreaReferences = false;
     std::string callbackLibrary{};  // path of the stand-in XLCALL32.DLL; empty: the one built with the host
 };
 

@@ -442,6 +442,14 @@ TEST_F(Addin, AnArgumentTheFrameCannotConvertGivesItsMessage) {
     const std::string* text = std::get_if<std::string>(&result.at(0, 0));
     ASSERT_NE(text, nullptr);
     EXPECT_EQ(text->rfind("Unsupported type in CellMatrix conversion", 0), 0u) << *text;
+    // A reference of several areas is refused by its row count already.
+    h.options().rangesAsReferences = false;
+    h.options().multiAreaReferences = true;
+    const Table areas = call(h, {"calibrationTestIndividual", {R(column({0.1, 0.2})), R(column({0.0, 1.0}))}});
+    ASSERT_EQ(areas.cells.size(), 1u);
+    ASSERT_TRUE(std::holds_alternative<std::string>(areas.at(0, 0)));
+    EXPECT_EQ(std::get<std::string>(areas.at(0, 0)).rfind("No implementation for multiple Refs", 0), 0u)
+        << std::get<std::string>(areas.at(0, 0));
 }
 
 // --- Lifecycle -------------------------------------------------------------------------------

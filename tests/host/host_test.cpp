@@ -526,6 +526,16 @@ TEST_F(Host, RangesAsReferencesFault) {
                                Argument::missing()});
     EXPECT_EQ(result.at(0, 7), Value(std::string("ref 1 0:1,0:1")));
     EXPECT_EQ(result.at(0, 8), Value(std::string("ref 1 0:2,0:0")));
+    h.options().rangesAsReferences = false;
+    h.options().multiAreaReferences = true;
+    const Table twice = call(h, "Fake.echo", {Argument::fromRange(Table(2, 2))});
+    EXPECT_EQ(twice, one(Blank{}));  // the fake add-in copies a reference as missing
+    EXPECT_EQ(call(h, "Fake.describe",
+                   {Argument::missing(), Argument::missing(), Argument::missing(), Argument::missing(), Argument::missing(),
+                    Argument::fromValue(1.0), Argument::fromValue(1.0), Argument::missing(), Argument::fromRange(Table(3, 1)),
+                    Argument::missing(), Argument::missing()})
+                  .at(0, 8),
+              Value(std::string("ref 2 0:2,0:0")));
 }
 
 TEST_F(Host, ShowsTheFunctionWizardOnTheMainThread) {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <latch>
 #include <map>
 #include <thread>
 
@@ -617,8 +618,12 @@ TEST_F(Addin, AllFunctionsFromEightThreadsAgreeWithOneThread) {
     for (const Call& c : calls) expected.push_back(call(h, c));
     std::atomic<int> mismatches{0};
     std::vector<std::thread> threads;
+    // All threads start together and stay until all are done, as a host's calculation threads
+    // do: none ends while the others still set up their temporary memory.
+    std::latch started(8), finished(8);
     for (int t = 0; t < 8; ++t) {
         threads.emplace_back([&, t] {
+            started.arrive_and_wait();
             for (int round = 0; round < 3; ++round) {
                 for (std::size_t i = 0; i < calls.size(); ++i) {
                     const std::size_t k = (i + static_cast<std::size_t>(t)) % calls.size();
@@ -629,6 +634,7 @@ TEST_F(Addin, AllFunctionsFromEightThreadsAgreeWithOneThread) {
                     if (!same) ++mismatches;
                 }
             }
+            finished.arrive_and_wait();
         });
     }
     for (auto& thread : threads) thread.join();

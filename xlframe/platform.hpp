@@ -112,7 +112,8 @@ namespace xlframe::platform {
 
 // --- Debugger --------------------------------------------------------------------------------
 // POSIX: a tracer (debugger) is attached to the process; its output is the process's standard
-// error file descriptor, written directly so that no stream buffer is involved.
+// error file descriptor, written directly so that no stream buffer is involved. The POSIX answer
+// is re-read at most every tenth of a second.
 bool debuggerPresent();
 void debugOutput(const std::string& text);
 

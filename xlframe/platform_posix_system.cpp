@@ -9,7 +9,8 @@
 
 #include <atomic>
 #include <cerrno>
-#include <climits>
+#include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -171,7 +172,9 @@ std::vector<WindowInfo> topLevelWindows() {
 
 // --- Debugger --------------------------------------------------------------------------------
 
-bool debuggerPresent() {
+namespace {
+
+bool tracerAttached() {
     const int fd = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     char buffer[4096];
@@ -191,6 +194,25 @@ bool debuggerPresent() {
     while (*field == ' ' || *field == '\t') ++field;
     // Any pid other than 0 is a tracer.
     return *field >= '1' && *field <= '9';
+}
+
+}  // namespace
+
+bool debuggerPresent() {
+    // The standard error stream asks after every insertion; reading the status file each time
+    // would cost far more than the line itself. An attach or detach shows within a tenth of a second.
+    constexpr std::int64_t recheckAfter = 100'000'000;  // ns
+    static std::atomic<std::int64_t> checkedAt{0};
+    static std::atomic<bool> present{false};
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count();
+    const std::int64_t last = checkedAt.load(std::memory_order_acquire);
+    if (last != 0 && now - last >= 0 && now - last < recheckAfter) return present.load(std::memory_order_relaxed);
+    const bool attached = tracerAttached();
+    present.store(attached, std::memory_order_relaxed);
+    checkedAt.store(now != 0 ? now : 1, std::memory_order_release);
+    return attached;
 }
 
 void debugOutput(const std::string& text) {

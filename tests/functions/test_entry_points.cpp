@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <barrier>
 #include <climits>
 #include <cmath>
 #include <iostream>
@@ -550,9 +551,12 @@ TEST(EntryWrapperThreads, ConcurrentCallsKeepTheirOwnArgumentsAndResults) {
     fakehost::Host fake(16);
     constexpr int threadCount = 8, rounds = 300;
     std::vector<int> failures(threadCount, 0);
+    // No thread leaves before all are done: a thread that has ended is the temporary memory's to
+    // reclaim, and only the joining thread is ordered after it.
+    std::barrier done(threadCount);
     std::vector<std::thread> threads;
     for (int t = 0; t < threadCount; ++t) {
-        threads.emplace_back([t, &failures] {
+        threads.emplace_back([t, &failures, &done] {
             for (int round = 0; round < rounds; ++round) {
                 xlframe::TempMemory::EntryGuard outer;
                 const int value = t * 1000 + round;
@@ -565,6 +569,7 @@ TEST(EntryWrapperThreads, ConcurrentCallsKeepTheirOwnArgumentsAndResults) {
                 if (m.Rows() != 2 || m(0, 0).GetNumber() != 1 + round % 5 || m(0, 2).GetNumber() != value)
                     ++failures[static_cast<std::size_t>(t)];
             }
+            done.arrive_and_wait();
         });
     }
     for (std::thread& thread : threads) thread.join();

@@ -235,6 +235,12 @@ void debugOutput(const std::string& text) {
     OutputDebugStringW(wide.c_str());
 }
 
+// --- Memory ----------------------------------------------------------------------------------
+
+// Windows backs large allocations with no hint of ours: large pages need a privilege the
+// analyst's account does not have, and committing already maps the pages on first touch.
+void adviseLargeAllocation(void*, std::size_t) {}
+
 // --- Code page -------------------------------------------------------------------------------
 
 std::u16string ansiToWide(const std::string& ansi) {

@@ -52,6 +52,10 @@ int main(int argc, char** argv) {
     environment.loadAddin = [](const std::string& path) -> std::unique_ptr<cli::FunctionTable> {
         return std::make_unique<LoadedAddin>(path);
     };
+    // The add-in sends its diagnostics to std::cerr by swapping that stream's buffer while it is
+    // loaded, and it shares this process's std::cerr: the command's messages keep their own
+    // stream on the standard error's buffer.
+    std::ostream errors(std::cerr.rdbuf());
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    return cli::runCommand(arguments, std::cout, std::cerr, environment);
+    return cli::runCommand(arguments, std::cout, errors, environment);
 }

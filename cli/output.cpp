@@ -72,8 +72,15 @@ std::string renderTable(const host::Table& table) {
     std::vector<std::string> texts(table.cells.size());
     std::vector<std::size_t> widths(table.columns, 0);
     for (std::size_t r = 0; r < table.rows; ++r) {
+        std::size_t filled = 0;
         for (std::size_t c = 0; c < table.columns; ++c) {
             texts[r * table.columns + c] = oneLine(showCell(table.at(r, c), false));
+            if (!texts[r * table.columns + c].empty()) ++filled;
+        }
+        for (std::size_t c = 0; c < table.columns; ++c) {
+            // A text alone in its row is a title: it runs on into the empty cells beside it, as
+            // a sheet shows it, and widens no column.
+            if (filled == 1 && !std::holds_alternative<double>(table.at(r, c))) continue;
             widths[c] = std::max(widths[c], width(texts[r * table.columns + c]));
         }
     }
@@ -82,7 +89,7 @@ std::string renderTable(const host::Table& table) {
         std::string line;
         for (std::size_t c = 0; c < table.columns; ++c) {
             const std::string& text = texts[r * table.columns + c];
-            const std::string padding(widths[c] - width(text), ' ');
+            const std::string padding(widths[c] - std::min(widths[c], width(text)), ' ');
             if (c > 0) line += "  ";
             if (std::holds_alternative<double>(table.at(r, c)))
                 line += padding + text;

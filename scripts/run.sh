@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# The main job: build and run the demo of the core.
+# The main job: build everything, then compute the example validation workbook with the
+# command-line host through Tavirune.xll and print the computed sheet.
+# Further arguments go to `tavirune calc` (for example -o OUT.csv or --threads 2).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/deps.sh"
 cmake -S "$root" -B "$root/build-release" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$root/build-release" -j "$(nproc)"
-"$root/build-release/cli/tavirune_demo" "$@"
+cd "$root/examples"
+"$root/build-release/tavirune" calc validation.csv --sheet portfolio.csv --format table "$@"

@@ -1,6 +1,9 @@
 // Cost per call of the distribution functions, over arguments spread across their branches.
 #include <benchmark/benchmark.h>
 
+#include <boost/math/distributions/binomial.hpp>
+#include <boost/math/policies/policy.hpp>
+#include <cmath>
 #include <cstddef>
 #include <random>
 #include <vector>
@@ -77,5 +80,39 @@ void BM_InverseCumulativeGamma(benchmark::State& state) {
     perCall(state, ps, [](double p) { return D::inverseCumulativeGamma(p, 2.5); });
 }
 BENCHMARK(BM_InverseCumulativeGamma);
+
+// The binomial distribution function as the correlated likelihood calls it: 100,000 trials, 52
+// defaults, success probabilities from factor values spread over the integration interval [-6, 6]
+// (about 2e-8 to 0.14). Boost.Math's default policy works in long double; the second benchmark
+// keeps double, to show what that promotion costs on each platform.
+const std::vector<double>& integrandProbabilities() {
+    static const std::vector<double> qs = [] {
+        std::vector<double> v = spread(-6.0, 6.0, 8);
+        const double c = D::inverseCumulativeNormal(0.001);
+        for (double& y : v) y = D::cumulativeNormal((c - std::sqrt(0.12) * y) / std::sqrt(1.0 - 0.12));
+        return v;
+    }();
+    return qs;
+}
+
+constexpr double binomialTrials = 100000.0;
+constexpr double binomialDefaults = 52.0;
+
+void BM_BinomialCdf(benchmark::State& state) {
+    perCall(state, integrandProbabilities(), [](double q) {
+        return boost::math::cdf(boost::math::binomial_distribution<double>(binomialTrials, q), binomialDefaults);
+    });
+}
+BENCHMARK(BM_BinomialCdf);
+
+using DoublePolicy = boost::math::policies::policy<boost::math::policies::promote_double<false>>;
+
+void BM_BinomialCdfNoPromotion(benchmark::State& state) {
+    perCall(state, integrandProbabilities(), [](double q) {
+        return boost::math::cdf(boost::math::binomial_distribution<double, DoublePolicy>(binomialTrials, q),
+                                binomialDefaults);
+    });
+}
+BENCHMARK(BM_BinomialCdfNoPromotion);
 
 }  // namespace

@@ -288,6 +288,52 @@ std::size_t terminatedLength(const C* text, std::size_t limit) {
     return n;
 }
 
+// Makes the call with the argument slots built, and reads the returned value back.
+Table invoke(State& state, const Entry& entry, std::vector<void*>& values, bool asynchronous,
+             const std::function<void(const void*)>& inspect) {
+    const Signature& signature = entry.signature;
+    alignas(16) unsigned char returned[32] = {};
+    {
+        std::unique_lock<std::mutex> serial(state.serial, std::defer_lock);
+        if (!signature.threadSafe) serial.lock();
+        ffi_call(const_cast<ffi_cif*>(&entry.cif), FFI_FN(entry.address), returned, values.data());
+    }
+
+    const std::string& code = signature.result;
+    const auto pointer = [&] {
+        void* p = nullptr;
+        std::memcpy(&p, returned, sizeof p);
+        return p;
+    };
+    if (code == ">") return asynchronous ? single(ErrorValue{xlerrGettingData}) : single(Blank{});
+    if (code == "B") {
+        double number = 0;
+        std::memcpy(&number, returned, sizeof number);
+        return single(std::isfinite(number) ? Value(number) : Value(ErrorValue{xlerrNum}));
+    }
+    if (code == "J" || code == "A") {
+        ffi_sarg integer = 0;
+        std::memcpy(&integer, returned, sizeof integer);
+        if (code == "J") return single(static_cast<double>(static_cast<std::int32_t>(integer)));
+        return single(static_cast<std::int16_t>(integer) != 0);
+    }
+    if (code == "C") {
+        const char* text = static_cast<const char*>(pointer());
+        if (!text) return single(ErrorValue{xlerrNum});
+        return single(utf16ToUtf8(utf8ToUtf16(std::string_view(text, terminatedLength(text, std::size_t(1) << 20)))));
+    }
+    if (code == "C%") {
+        const XCHAR* text = static_cast<const XCHAR*>(pointer());
+        if (!text) return single(ErrorValue{xlerrNum});
+        return single(utf16ToUtf8(std::u16string_view(text, terminatedLength(text, Generation<xloper12>::maxText))));
+    }
+    if (code == "K") return readNumberArray<WORD>(pointer());
+    if (code == "K%") return readNumberArray<std::int32_t>(pointer());
+    if (inspect) inspect(pointer());
+    if (code == "P" || code == "R") return readRecord(state, static_cast<const xloper*>(pointer()));
+    return readRecord(state, static_cast<const xloper12*>(pointer()));
+}
+
 }  // namespace
 
 Table callEntry(State& state, const Entry& entry, const std::vector<Argument>& arguments) {
@@ -377,45 +423,101 @@ Table callEntry(State& state, const Entry& entry, const std::vector<Argument>& a
         }
     }
 
-    alignas(16) unsigned char returned[32] = {};
-    {
-        std::unique_lock<std::mutex> serial(state.serial, std::defer_lock);
-        if (!signature.threadSafe) serial.lock();
-        ffi_call(const_cast<ffi_cif*>(&entry.cif), FFI_FN(entry.address), returned, values.data());
+    return invoke(state, entry, values, asynchronous, {});
+}
+
+// The caller's records that carry the host-owned bit, known to xlFree while the call runs: the
+// top-level ones must come back, those inside an array only once the add-in has read them.
+class Adopted {
+public:
+    explicit Adopted(State& state) : state_(state) {}
+    ~Adopted() {
+        for (const void* key : elements_) state_.memory.release(key);
+    }
+    Adopted(const Adopted&) = delete;
+    Adopted& operator=(const Adopted&) = delete;
+
+    template <class X>
+    void adopt(const X* record) {
+        if (!record) return;
+        keep(*record, top_);
+        if ((record->xltype & xltypeMask) != xltypeMulti || !record->val.array.lparray) return;
+        const long long rows = record->val.array.rows, columns = record->val.array.columns;
+        if (rows <= 0 || columns <= 0) return;
+        for (long long i = 0; i < rows * columns; ++i) keep(record->val.array.lparray[i], elements_);
     }
 
-    const std::string& code = signature.result;
-    const auto pointer = [&] {
-        void* p = nullptr;
-        std::memcpy(&p, returned, sizeof p);
-        return p;
-    };
-    if (code == ">") return asynchronous ? single(ErrorValue{xlerrGettingData}) : single(Blank{});
-    if (code == "B") {
-        double number = 0;
-        std::memcpy(&number, returned, sizeof number);
-        return single(std::isfinite(number) ? Value(number) : Value(ErrorValue{xlerrNum}));
+private:
+    template <class X>
+    void keep(const X& record, std::vector<const void*>& keys) {
+        if (!(record.xltype & xlbitXLFree)) return;
+        if (const void* key = memoryOf(record)) {
+            state_.memory.keep(key, std::make_unique<Arena>());
+            keys.push_back(key);
+        }
     }
-    if (code == "J" || code == "A") {
-        ffi_sarg integer = 0;
-        std::memcpy(&integer, returned, sizeof integer);
-        if (code == "J") return single(static_cast<double>(static_cast<std::int32_t>(integer)));
-        return single(static_cast<std::int16_t>(integer) != 0);
+
+    State& state_;
+    std::vector<const void*> top_;
+    std::vector<const void*> elements_;
+};
+
+Table callEntryRecords(State& state, const Entry& entry, const std::vector<RawArgument>& arguments,
+                       const std::function<void(const void*)>& inspect) {
+    const Signature& signature = entry.signature;
+    std::size_t given = 0;
+    for (const std::string& code : signature.arguments) given += code != "X";
+    if (arguments.size() > given)
+        throw std::invalid_argument(entry.registration.name + " takes " + std::to_string(given) + " arguments, not " +
+                                    std::to_string(arguments.size()));
+    for (const std::string& code : signature.arguments) {
+        if (code != "X" && code != "P" && code != "Q" && code != "R" && code != "U" && code != "B")
+            throw std::invalid_argument(entry.registration.name + ": the code " + code + " takes no record as it is");
     }
-    if (code == "C") {
-        const char* text = static_cast<const char*>(pointer());
-        if (!text) return single(ErrorValue{xlerrNum});
-        return single(utf16ToUtf8(utf8ToUtf16(std::string_view(text, terminatedLength(text, std::size_t(1) << 20)))));
+    CallMemory memory(state);
+    Adopted adopted(state);
+    std::vector<Slot> slots(signature.arguments.size());
+    std::vector<void*> values(signature.arguments.size());
+    std::size_t next = 0;
+    bool asynchronous = false;
+    for (std::size_t k = 0; k < signature.arguments.size(); ++k) {
+        const std::string& code = signature.arguments[k];
+        values[k] = &slots[k];
+        if (code == "X") {
+            auto* handle = memory.arena.make<xloper12>(1);
+            handle->xltype = xltypeBigData;
+            handle->val.bigdata.h.hdata = handle;
+            slots[k].pointer = handle;
+            asynchronous = true;
+            continue;
+        }
+        const bool present = next < arguments.size();
+        const RawArgument argument = present ? arguments[next] : RawArgument{};
+        ++next;
+        const bool older = code == "P" || code == "R";
+        if (older || code == "Q" || code == "U") {
+            if (!present) {
+                if (older) {
+                    auto* missing = memory.arena.make<xloper>(1);
+                    missing->xltype = xltypeMissing;
+                    slots[k].pointer = missing;
+                } else {
+                    auto* missing = memory.arena.make<xloper12>(1);
+                    missing->xltype = xltypeMissing;
+                    slots[k].pointer = missing;
+                }
+                continue;
+            }
+            if (older)
+                adopted.adopt(static_cast<const xloper*>(argument.record));
+            else
+                adopted.adopt(static_cast<const xloper12*>(argument.record));
+            slots[k].pointer = argument.record;
+        } else {
+            slots[k].number = argument.number;
+        }
     }
-    if (code == "C%") {
-        const XCHAR* text = static_cast<const XCHAR*>(pointer());
-        if (!text) return single(ErrorValue{xlerrNum});
-        return single(utf16ToUtf8(std::u16string_view(text, terminatedLength(text, Generation<xloper12>::maxText))));
-    }
-    if (code == "K") return readNumberArray<WORD>(pointer());
-    if (code == "K%") return readNumberArray<std::int32_t>(pointer());
-    if (code == "P" || code == "R") return readRecord(state, static_cast<const xloper*>(pointer()));
-    return readRecord(state, static_cast<const xloper12*>(pointer()));
+    return invoke(state, entry, values, asynchronous, inspect);
 }
 
 }  // namespace host::detail

@@ -115,17 +115,6 @@ void setNumber(X* result, double value) {
     result->val.num = value;
 }
 
-// The memory a record points to, by which the host knows its own allocations.
-template <class X>
-const void* memoryOf(const X& record) {
-    switch (typeOf(record)) {
-    case xltypeStr: return record.val.str;
-    case xltypeMulti: return record.val.array.lparray;
-    case xltypeRef: return record.val.mref.lpmref;
-    default: return nullptr;
-    }
-}
-
 // Hands a result built in `memory` to the add-in; it belongs to the host until xlFree.
 template <class X>
 void handOver(State& state, X& built, std::unique_ptr<Arena> memory, X* result) {
@@ -319,7 +308,7 @@ int answerCall(State& state, int xlfn, int count, X* operands[], X* result) {
     switch (xlfn) {
     case xlFree:
         for (int i = 0; i < count; ++i) {
-            if (const void* key = memoryOf(*operands[i])) state.memory.release(key);
+            if (const void* key = memoryOf(*operands[i]); key && !state.memory.release(key)) ++state.strayFrees;
         }
         return xlretSuccess;
 

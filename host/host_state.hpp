@@ -6,6 +6,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -40,6 +41,17 @@ struct Entry {
     std::vector<ffi_type*> types;
     ffi_cif cif{};
 };
+
+// The memory a record points to, by which the host knows its own allocations.
+template <class X>
+const void* memoryOf(const X& record) {
+    switch (record.xltype & xltypeMask) {
+    case xltypeStr: return record.val.str;
+    case xltypeMulti: return record.val.array.lparray;
+    case xltypeRef: return record.val.mref.lpmref;
+    default: return nullptr;
+    }
+}
 
 // Records the host allocated and handed to the add-in, until it hands them back with xlFree.
 class HostMemory {
@@ -92,6 +104,7 @@ struct State {
     HostMemory memory;
     Sheets sheets;
     std::atomic<std::size_t> addinFrees{0};
+    std::atomic<std::size_t> strayFrees{0};
     std::mutex serial;  // calls of functions not registered thread-safe run one at a time
 
     bool onMainThread() const { return haveMainThread.load() && pthread_equal(pthread_self(), mainThread); }
@@ -110,6 +123,9 @@ int answer(State& state, int xlfn, int count, xloper12* operands[], xloper12* re
 
 // Calls a registered function through its signature.
 Table callEntry(State& state, const Entry& entry, const std::vector<Argument>& arguments);
+// The same with the caller's records (see StandInHost::callRecords).
+Table callEntryRecords(State& state, const Entry& entry, const std::vector<RawArgument>& arguments,
+                       const std::function<void(const void*)>& inspect);
 
 // The host's main window (class "XLMAIN"); its low 16 bits are what the older records carry.
 constexpr std::uintptr_t mainWindowHandle = 0x0005B7E4;

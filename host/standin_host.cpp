@@ -99,6 +99,21 @@ namespace host {
 
 struct StandInHost::State : detail::State {};
 
+namespace {
+
+std::shared_ptr<detail::Entry> entryOf(detail::State& state, const Registration& function) {
+    std::shared_ptr<detail::Entry> entry;
+    {
+        std::shared_lock guard(state.registry);
+        auto it = state.entries.find(detail::lowerCase(function.name.empty() ? function.procedure : function.name));
+        if (it != state.entries.end()) entry = it->second;
+    }
+    if (!state.addin || !entry) throw std::invalid_argument(function.name + " is not registered with a loaded add-in");
+    return entry;
+}
+
+}  // namespace
+
 StandInHost::StandInHost(HostOptions options) : state_(std::make_unique<State>()) { state_->options = std::move(options); }
 
 StandInHost::~StandInHost() {
@@ -180,14 +195,14 @@ const Registration* StandInHost::find(const std::string& name) const {
 }
 
 Table StandInHost::call(const Registration& function, const std::vector<Argument>& arguments) const {
-    std::shared_ptr<detail::Entry> entry;
-    {
-        std::shared_lock guard(state_->registry);
-        auto it = state_->entries.find(detail::lowerCase(function.name.empty() ? function.procedure : function.name));
-        if (it != state_->entries.end()) entry = it->second;
-    }
-    if (!state_->addin || !entry) throw std::invalid_argument(function.name + " is not registered with a loaded add-in");
+    const std::shared_ptr<detail::Entry> entry = entryOf(*state_, function);
     return detail::callEntry(*state_, *entry, arguments);
+}
+
+Table StandInHost::callRecords(const Registration& function, const std::vector<RawArgument>& arguments,
+                               const std::function<void(const void*)>& inspect) const {
+    const std::shared_ptr<detail::Entry> entry = entryOf(*state_, function);
+    return detail::callEntryRecords(*state_, *entry, arguments, inspect);
 }
 
 bool StandInHost::loaded() const { return state_->addin != nullptr; }
@@ -213,6 +228,7 @@ std::string StandInHost::statusBar() const {
 }
 
 std::size_t StandInHost::hostAllocations() const { return state_->memory.outstanding(); }
+std::size_t StandInHost::strayFrees() const { return state_->strayFrees.load(); }
 std::size_t StandInHost::addinFrees() const { return state_->addinFrees.load(); }
 
 void* StandInHost::symbol(const std::string& name) const {

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,6 +58,17 @@ struct Argument {
     static Argument fromRange(Table table) { return {Kind::Range, std::move(table), Blank{}}; }
     static Argument fromValue(Value value) { return {Kind::Scalar, Table{}, std::move(value)}; }
     static Argument missing() { return {}; }
+};
+
+// One argument of StandInHost::callRecords, handed to the entry point as it is: for P, Q, R, U a
+// record of the registered generation that the caller built (null passes a null pointer), for B
+// the double.
+struct RawArgument {
+    void* record = nullptr;
+    double number = 0;
+
+    static RawArgument fromRecord(void* record) { return {record, 0}; }
+    static RawArgument fromNumber(double number) { return {nullptr, number}; }
 };
 
 // What the add-in registered for one function, as the register call passed it.
@@ -143,6 +155,16 @@ public:
     // an asynchronous function (">" with "X") shows #GETTING_DATA, a void one a blank.
     Table call(const Registration& function, const std::vector<Argument>& arguments) const;
 
+    // The same call with records the caller built, as a spreadsheet could hand them over: any
+    // element type, integers, texts of any units, non-finite numbers, any double for B. Only the
+    // codes P, Q, R, U and B are taken (others throw std::invalid_argument); omitted arguments
+    // are missing records (0 for B). A record whose type carries xlbitXLFree, at the top or as an
+    // element of a top-level array, counts as the host's own allocation for the call: the add-in
+    // may hand it back with xlFree; a top-level one it keeps stays in hostAllocations().
+    // `inspect` sees the returned record (P, Q, R, U results) before the host reads and releases it.
+    Table callRecords(const Registration& function, const std::vector<RawArgument>& arguments,
+                      const std::function<void(const void* record)>& inspect = {}) const;
+
     HostOptions& options();
 
     // State of the last load: whether an add-in is loaded, and what its xlAutoOpen returned.
@@ -156,6 +178,9 @@ public:
     std::string statusBar() const;
     // Records the host allocated for the add-in and that the add-in has not yet handed back.
     std::size_t hostAllocations() const;
+    // xlFree calls for memory the host does not hold: a record handed back twice, or one the
+    // host never allocated.
+    std::size_t strayFrees() const;
     // How often the host called the add-in's xlAutoFree12 / xlAutoFree for a returned record.
     std::size_t addinFrees() const;
     // A symbol of the loaded add-in; null when it has none.

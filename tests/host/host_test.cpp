@@ -164,6 +164,37 @@ TEST_F(Host, BuildsEveryArgumentCodeFromCells) {
                            std::string("fp 1x1:1"), std::string("nil"), std::string("ref 1 0:0,0:0")}));
 }
 
+TEST_F(Host, HandsOverTheCallersRecordsAsTheyAre) {
+    host::StandInHost h;
+    h.load(fakeAddin);
+    // What cells cannot say: an integer element and a lone surrogate.
+    XCHAR text[] = {2, u'a', 0xD800};
+    xloper12 elements[2] = {};
+    elements[0].xltype = xltypeInt;
+    elements[0].val.w = -7;
+    elements[1].xltype = xltypeStr;
+    elements[1].val.str = text;
+    xloper12 array{};
+    array.xltype = xltypeMulti;
+    array.val.array.lparray = elements;
+    array.val.array.rows = 1;
+    array.val.array.columns = 2;
+    DWORD returnedType = 0;
+    const Table result = h.callRecords(*h.find("Fake.echo"), {host::RawArgument::fromRecord(&array)},
+                                       [&](const void* r) { returnedType = static_cast<const xloper12*>(r)->xltype; });
+    EXPECT_EQ(result, cells(1, 2, {-7.0, std::string("a\xEF\xBF\xBD")}));
+    EXPECT_EQ(returnedType, xltypeMulti | xlbitDLLFree);
+    EXPECT_EQ(h.hostAllocations(), 0u);
+    // Omitted: a missing record. A code other than a record or B is refused.
+    EXPECT_EQ(h.callRecords(*h.find("Fake.echo"), {}), one(Blank{}));
+    EXPECT_THROW(h.callRecords(*h.find("Fake.describe"), {}), std::invalid_argument);
+    // A record handed over as the host's own, which the echo never hands back, stays the host's.
+    array.xltype |= xlbitXLFree;
+    h.callRecords(*h.find("Fake.echo"), {host::RawArgument::fromRecord(&array)});
+    EXPECT_EQ(h.hostAllocations(), 1u);
+    EXPECT_EQ(h.strayFrees(), 0u);
+}
+
 TEST_F(Host, ConvertsDoubleArgumentsAsASpreadsheetDoes) {
     host::StandInHost h;
     h.load(fakeAddin);

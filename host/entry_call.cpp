@@ -334,15 +334,28 @@ Table invoke(State& state, const Entry& entry, std::vector<void*>& values, bool 
     return readRecord(state, static_cast<const xloper12*>(pointer()));
 }
 
+// More arguments than the type text takes (the asynchronous handle is not one) is the caller's error.
+void checkArgumentCount(const Entry& entry, std::size_t count) {
+    std::size_t given = 0;
+    for (const std::string& code : entry.signature.arguments) given += code != "X";
+    if (count > given)
+        throw std::invalid_argument(entry.registration.name + " takes " + std::to_string(given) + " arguments, not " +
+                                    std::to_string(count));
+}
+
+// The asynchronous handle: a big-data record the function hands back when done.
+xloper12* asynchronousHandle(CallMemory& memory) {
+    auto* handle = memory.arena.make<xloper12>(1);
+    handle->xltype = xltypeBigData;
+    handle->val.bigdata.h.hdata = handle;
+    return handle;
+}
+
 }  // namespace
 
 Table callEntry(State& state, const Entry& entry, const std::vector<Argument>& arguments) {
     const Signature& signature = entry.signature;
-    std::size_t given = 0;
-    for (const std::string& code : signature.arguments) given += code != "X";
-    if (arguments.size() > given)
-        throw std::invalid_argument(entry.registration.name + " takes " + std::to_string(given) + " arguments, not " +
-                                    std::to_string(arguments.size()));
+    checkArgumentCount(entry, arguments.size());
     const Argument missing = Argument::missing();
     CallMemory memory(state);
     std::vector<Slot> slots(signature.arguments.size());
@@ -353,11 +366,7 @@ Table callEntry(State& state, const Entry& entry, const std::vector<Argument>& a
         const std::string& code = signature.arguments[k];
         values[k] = &slots[k];
         if (code == "X") {
-            // The asynchronous handle: a big-data record the function hands back when done.
-            auto* handle = memory.arena.make<xloper12>(1);
-            handle->xltype = xltypeBigData;
-            handle->val.bigdata.h.hdata = handle;
-            slots[k].pointer = handle;
+            slots[k].pointer = asynchronousHandle(memory);
             asynchronous = true;
             continue;
         }
@@ -465,11 +474,7 @@ private:
 Table callEntryRecords(State& state, const Entry& entry, const std::vector<RawArgument>& arguments,
                        const std::function<void(const void*)>& inspect) {
     const Signature& signature = entry.signature;
-    std::size_t given = 0;
-    for (const std::string& code : signature.arguments) given += code != "X";
-    if (arguments.size() > given)
-        throw std::invalid_argument(entry.registration.name + " takes " + std::to_string(given) + " arguments, not " +
-                                    std::to_string(arguments.size()));
+    checkArgumentCount(entry, arguments.size());
     for (const std::string& code : signature.arguments) {
         if (code != "X" && code != "P" && code != "Q" && code != "R" && code != "U" && code != "B")
             throw std::invalid_argument(entry.registration.name + ": the code " + code + " takes no record as it is");
@@ -484,10 +489,7 @@ Table callEntryRecords(State& state, const Entry& entry, const std::vector<RawAr
         const std::string& code = signature.arguments[k];
         values[k] = &slots[k];
         if (code == "X") {
-            auto* handle = memory.arena.make<xloper12>(1);
-            handle->xltype = xltypeBigData;
-            handle->val.bigdata.h.hdata = handle;
-            slots[k].pointer = handle;
+            slots[k].pointer = asynchronousHandle(memory);
             asynchronous = true;
             continue;
         }

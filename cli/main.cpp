@@ -1,13 +1,11 @@
 // tavirune: a command-line spreadsheet host. It loads Tavirune.xll through the stand-in host, as a
 // spreadsheet program loads an add-in, and computes formulas over CSV sheets with it.
-#include <unistd.h>
-
-#include <climits>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 
 #include "cli/app.hpp"
+#include "host/host_platform.hpp"
 #include "host/standin_host.hpp"
 
 namespace {
@@ -36,10 +34,9 @@ private:
 
 // Tavirune.xll beside the executable, as a spreadsheet finds an add-in installed with it.
 std::string defaultAddinPath() {
-    char buffer[PATH_MAX];
-    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (length <= 0) return "Tavirune.xll";
-    const std::filesystem::path executable(std::string(buffer, static_cast<std::size_t>(length)));
+    const std::string path = host::detail::executablePath();
+    if (path.empty()) return "Tavirune.xll";
+    const std::filesystem::path executable(path);
     return (executable.parent_path() / "Tavirune.xll").string();
 }
 

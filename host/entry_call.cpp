@@ -1,6 +1,6 @@
 // Calling a registered worksheet function: arguments built for its type text as a spreadsheet
-// builds them, the call made through libffi, and the returned value read back into cells.
-#include <dlfcn.h>
+// builds them, the call made through libffi (on Windows x64 through callX64), and the returned value
+// read back into cells.
 
 #include <cmath>
 #include <cstddef>
@@ -8,6 +8,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "host/call_x64.hpp"
+#include "host/host_platform.hpp"
 #include "host/host_state.hpp"
 
 namespace host::detail {
@@ -270,7 +272,7 @@ Table readRecord(State& state, const X* record) {
     if (record->xltype & xlbitDLLFree) {
         using Free = void (*)(X*);
         const char* name = std::is_same_v<X, xloper12> ? "xlAutoFree12" : "xlAutoFree";
-        if (auto free = reinterpret_cast<Free>(::dlsym(state.addin, name))) {
+        if (auto free = reinterpret_cast<Free>(librarySymbol(state.addin, name))) {
             free(const_cast<X*>(record));
             ++state.addinFrees;
         }
@@ -296,7 +298,17 @@ Table invoke(State& state, const Entry& entry, std::vector<void*>& values, bool 
     {
         std::unique_lock<std::mutex> serial(state.serial, std::defer_lock);
         if (!signature.threadSafe) serial.lock();
+#ifdef _WIN32
+        static_assert(sizeof(Slot) == sizeof(std::uint64_t));
+        std::vector<std::uint64_t> words(values.size());
+        for (std::size_t k = 0; k < values.size(); ++k) std::memcpy(&words[k], values[k], sizeof(std::uint64_t));
+        unsigned doubles = 0;
+        for (std::size_t k = 0; k < 4 && k < signature.arguments.size(); ++k) doubles |= (signature.arguments[k] == "B" ? 1u : 0u) << k;
+        const std::uint64_t word = callX64(entry.address, doubles, words.data(), words.size(), signature.result == "B");
+        std::memcpy(returned, &word, sizeof word);
+#else
         ffi_call(const_cast<ffi_cif*>(&entry.cif), FFI_FN(entry.address), returned, values.data());
+#endif
     }
 
     const std::string& code = signature.result;
@@ -312,7 +324,7 @@ Table invoke(State& state, const Entry& entry, std::vector<void*>& values, bool 
         return single(std::isfinite(number) ? Value(number) : Value(ErrorValue{xlerrNum}));
     }
     if (code == "J" || code == "A") {
-        ffi_sarg integer = 0;
+        std::int64_t integer = 0;
         std::memcpy(&integer, returned, sizeof integer);
         if (code == "J") return single(static_cast<double>(static_cast<std::int32_t>(integer)));
         return single(static_cast<std::int16_t>(integer) != 0);

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <limits>
 #include <cstring>
-#include <dlfcn.h>
 
+#include "host/host_platform.hpp"
 #include "host/host_state.hpp"
 
 namespace host::detail {
@@ -397,7 +397,7 @@ int answerCall(State& state, int xlfn, int count, X* operands[], X* result) {
         }
         auto entry = std::make_shared<Entry>();
         std::optional<Signature> signature = parseTypeText(r.typeText, state.options.version);
-        void* address = r.procedure.empty() ? nullptr : ::dlsym(state.addin, r.procedure.c_str());
+        void* address = r.procedure.empty() ? nullptr : librarySymbol(state.addin, r.procedure.c_str());
         if (count < 3 || !signature || !address) {
             // What a spreadsheet answers for a procedure it cannot find or a type text it does not know.
             setError(result, xlerrValue);
@@ -409,6 +409,7 @@ int answerCall(State& state, int xlfn, int count, X* operands[], X* result) {
         entry->registration = r;
         entry->address = address;
         entry->signature = std::move(*signature);
+#ifndef _WIN32
         const auto codeType = [](const std::string& code) -> ffi_type* {
             if (code == "B") return &ffi_type_double;
             if (code == "J") return &ffi_type_sint32;
@@ -422,6 +423,7 @@ int answerCall(State& state, int xlfn, int count, X* operands[], X* result) {
             setError(result, xlerrValue);
             return xlretSuccess;
         }
+#endif
         // Registering a name again replaces the earlier registration.
         std::erase_if(state.registrations, [&](const Registration& old) {
             return lowerCase(old.name.empty() ? old.procedure : old.name) == key;

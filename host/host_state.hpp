@@ -2,7 +2,9 @@
 // of entry points.
 #pragma once
 
+#ifndef _WIN32
 #include <ffi.h>
+#endif
 #include <pthread.h>
 
 #include <atomic>
@@ -38,8 +40,10 @@ struct Entry {
     Registration registration;
     void* address = nullptr;
     Signature signature;
+#ifndef _WIN32
     std::vector<ffi_type*> types;
     ffi_cif cif{};
+#endif
 };
 
 // The memory a record points to, by which the host knows its own allocations.

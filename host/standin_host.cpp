@@ -1,14 +1,10 @@
 #include "host/standin_host.hpp"
 
-#include <dlfcn.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
-#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
 
+#include "host/host_platform.hpp"
 #include "host/host_state.hpp"
 #include "xlframe/platform.hpp"  // the record of the window list only; the host links nothing of the add-in
 
@@ -28,10 +24,9 @@ int xlCallVerHandler() {
 }
 
 std::string executableFolder() {
-    char buffer[PATH_MAX];
-    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (length <= 0) return {};
-    return std::filesystem::path(std::string(buffer, static_cast<std::size_t>(length))).parent_path().string();
+    const std::string executable = host::detail::executablePath();
+    if (executable.empty()) return {};
+    return std::filesystem::path(executable).parent_path().string();
 }
 
 // The stand-in callback library, loaded once and kept: a process that has loaded it keeps it.
@@ -52,9 +47,8 @@ void* callbackLibrary(const std::string& requested) {
     for (const std::string& path : candidates) {
         if (!requested.empty() || std::filesystem::is_regular_file(path)) {
             // Global, so that the add-in's dlopen("XLCALL32.DLL") finds it by its soname.
-            if ((library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL))) return library;
-            const char* error = ::dlerror();
-            failures += "; " + std::string(error ? error : path);
+            if ((library = host::detail::openLibrary(path, true))) return library;
+            failures += "; " + path + ": " + host::detail::libraryError();
         }
     }
     throw std::runtime_error("cannot load the stand-in XLCALL32.DLL" + (failures.empty() ? std::string(": not found") : failures));
@@ -133,7 +127,7 @@ void StandInHost::load(const std::string& addinPath) {
     if (!state.options.noXlcall32) {
         void* library = callbackLibrary(state.options.callbackLibrary);
         using Install = void (*)(int (*)(int, xloper*, int, xloper**), int (*)());
-        auto install = reinterpret_cast<Install>(::dlsym(library, "TaviruneStandInInstall"));
+        auto install = reinterpret_cast<Install>(host::detail::librarySymbol(library, "TaviruneStandInInstall"));
         if (!install) throw std::runtime_error("the stand-in XLCALL32.DLL has no TaviruneStandInInstall");
         install(&excel4vHandler, &xlCallVerHandler);
     }
@@ -141,19 +135,19 @@ void StandInHost::load(const std::string& addinPath) {
     const std::filesystem::path absolute = std::filesystem::absolute(addinPath, error);
     state.addinPath = error ? addinPath : absolute.string();
     state.mainThread = pthread_self();
-    state.mainThreadId = static_cast<std::uint64_t>(::syscall(SYS_gettid));
+    state.mainThreadId = detail::currentThreadId();
     state.haveMainThread = true;
     detail::setActiveState(&state);
-    state.addin = ::dlopen(state.addinPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    state.addin = detail::openLibrary(state.addinPath, false);
     if (!state.addin) {
-        const char* why = ::dlerror();
+        const std::string why = detail::libraryError();
         detail::setActiveState(nullptr);
-        throw std::runtime_error("cannot load the add-in " + addinPath + ": " + (why ? why : "unknown reason"));
+        throw std::runtime_error("cannot load the add-in " + addinPath + ": " + why);
     }
     using Lifecycle = int (*)();
-    auto open = reinterpret_cast<Lifecycle>(::dlsym(state.addin, "xlAutoOpen"));
+    auto open = reinterpret_cast<Lifecycle>(detail::librarySymbol(state.addin, "xlAutoOpen"));
     if (!open) {
-        ::dlclose(state.addin);
+        detail::closeLibrary(state.addin);
         state.addin = nullptr;
         detail::setActiveState(nullptr);
         throw std::runtime_error("the add-in " + addinPath + " exports no xlAutoOpen");
@@ -170,15 +164,15 @@ void StandInHost::unload(bool remove) {
     if (!state.addin) return;
     using Lifecycle = int (*)();
     if (remove) {
-        if (auto autoRemove = reinterpret_cast<Lifecycle>(::dlsym(state.addin, "xlAutoRemove"))) autoRemove();
+        if (auto autoRemove = reinterpret_cast<Lifecycle>(detail::librarySymbol(state.addin, "xlAutoRemove"))) autoRemove();
     }
-    if (auto autoClose = reinterpret_cast<Lifecycle>(::dlsym(state.addin, "xlAutoClose"))) autoClose();
+    if (auto autoClose = reinterpret_cast<Lifecycle>(detail::librarySymbol(state.addin, "xlAutoClose"))) autoClose();
     {
         // What stays registered cannot be called once the file is gone.
         std::unique_lock guard(state.registry);
         state.entries.clear();
     }
-    ::dlclose(state.addin);
+    detail::closeLibrary(state.addin);
     state.addin = nullptr;
     detail::setActiveState(nullptr);
 }
@@ -232,7 +226,7 @@ std::size_t StandInHost::strayFrees() const { return state_->strayFrees.load(); 
 std::size_t StandInHost::addinFrees() const { return state_->addinFrees.load(); }
 
 void* StandInHost::symbol(const std::string& name) const {
-    return state_->addin ? ::dlsym(state_->addin, name.c_str()) : nullptr;
+    return state_->addin ? detail::librarySymbol(state_->addin, name.c_str()) : nullptr;
 }
 
 }  // namespace host

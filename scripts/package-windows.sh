@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Windows release package in one command: cross-builds Tavirune.xll (and tavirune.exe when the
-# build has it) and writes dist/Tavirune-<version>-win-x64.zip with them and the installation note.
+# build has it, with the stand-in XLCALL32.DLL that it needs beside it) and writes
+# dist/Tavirune-<version>-win-x64.zip with them and the installation note.
 # The version is the one the add-in reports through Korvanth.Tavirune.getVersion.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -15,10 +16,14 @@ if [[ -z "$version" ]]; then
   exit 1
 fi
 
+# tavirune.exe compiles libcsv from Debian's source package.
+sources="${TAVIRUNE_WINDOWS_SOURCES:-$build/sources}"
+"$root/scripts/windows-sources.sh" "$sources"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DTAVIRUNE_BUILD_TESTS=OFF -DTAVIRUNE_BUILD_BENCH=OFF -DTAVIRUNE_WERROR=ON >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DTAVIRUNE_BUILD_TESTS=OFF -DTAVIRUNE_BUILD_BENCH=OFF -DTAVIRUNE_WERROR=ON \
+  -DTAVIRUNE_WINDOWS_SOURCES="$sources" >/dev/null
 targets=(Tavirune)
-if cmake --build "$build" --target help | grep -q '^tavirune\.exe\|^tavirune:'; then targets+=(tavirune); fi
+if cmake --build "$build" --target help | grep -q '^tavirune:'; then targets+=(tavirune xlcall32_standin); fi
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
 
 name="Tavirune-$version-win-x64"
@@ -28,10 +33,12 @@ mkdir -p "$stage" "$dist"
 # Symbols are of no use to the user; the stripped file is the same code.
 x86_64-w64-mingw32-strip --strip-unneeded -o "$stage/Tavirune.xll" "$build/Tavirune.xll"
 cli_line="(the command-line host tavirune.exe is not part of this package)"
-cli="$(find "$build/cli" -maxdepth 1 -name tavirune.exe 2>/dev/null | head -n 1)"
-if [[ -n "$cli" ]]; then
-  x86_64-w64-mingw32-strip --strip-unneeded -o "$stage/tavirune.exe" "$cli"
-  cli_line="tavirune.exe   the command-line host: recalculates a workbook of CSV sheets with the add-in"
+if [[ -f "$build/tavirune.exe" ]]; then
+  x86_64-w64-mingw32-strip --strip-unneeded -o "$stage/tavirune.exe" "$build/tavirune.exe"
+  # The add-in's LoadLibrary("XLCALL32.DLL") finds this one beside tavirune.exe; inside the
+  # spreadsheet program the program's own is found first.
+  x86_64-w64-mingw32-strip --strip-unneeded -o "$stage/XLCALL32.DLL" "$build/XLCALL32.DLL"
+  cli_line="tavirune.exe   the command-line host: recalculates a workbook of CSV sheets with the add-in\n  XLCALL32.DLL   the callbacks of tavirune.exe, which plays the spreadsheet program"
 fi
 # The note with Windows line ends, so that every editor shows it right.
 sed -e "s/@VERSION@/$version/" -e "s/@VERSION_TEXT@/$version_text/" -e "s/@CLI_LINE@/$cli_line/" \

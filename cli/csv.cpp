@@ -196,7 +196,11 @@ Sheet readCsvFile(const std::string& path, CsvOptions options) {
 }
 
 std::string sheetNameFromPath(const std::string& path) {
+#ifdef _WIN32
+    const std::size_t slash = path.find_last_of("/\\:");  // Windows paths also part with \ and a drive's colon
+#else
     const std::size_t slash = path.find_last_of('/');
+#endif
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     const std::size_t dot = name.find_last_of('.');
     if (dot != std::string::npos && dot > 0) name.resize(dot);

@@ -113,3 +113,24 @@ TEST(WriteCsv, QuotesWhatNeedsQuoting) {
 }
 
 }  // namespace
+
+TEST(SheetNameFromPath, FileNameWithoutItsExtension) {
+    struct Case {
+        const char* path;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"data.csv", "data"},
+        {"dir/sub/book.v2.csv", "book.v2"},
+        {".hidden", ".hidden"},
+        {"noext", "noext"},
+#ifdef _WIN32
+        {R"(C:\users\me\data.csv)", "data"},
+        {R"(C:\users\me/mixed\book.csv)", "book"},
+        {"D:grades.csv", "grades"},
+#else
+        {R"(back\slash.csv)", R"(back\slash)"},
+#endif
+    };
+    for (const Case& c : cases) EXPECT_EQ(cli::sheetNameFromPath(c.path), c.name) << c.path;
+}

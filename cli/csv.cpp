@@ -11,6 +11,8 @@
 #include <memory>
 #include <sstream>
 
+#include "cli/memory.hpp"
+
 namespace cli {
 namespace {
 
@@ -125,7 +127,7 @@ Sheet parseCsv(std::string_view text, const std::string& file, CsvOptions option
     const std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
     const std::string_view firstLine = text.substr(0, text.find('\n'));
     const std::size_t perLine = static_cast<std::size_t>(std::count(firstLine.begin(), firstLine.end(), separator)) + 1;
-    collector.cells.reserve(std::min<std::size_t>(lines * perLine, std::size_t{1} << 28));
+    reserveLarge(collector.cells, std::min<std::size_t>(lines * perLine, std::size_t{1} << 28));
     collector.rowStarts.reserve(lines + 1);
     const std::size_t parsed = csv_parse(&parser, text.data(), text.size(), onField, onRowEnd, &collector);
     if (parsed != text.size()) {
@@ -175,6 +177,7 @@ Sheet parseCsv(std::string_view text, const std::string& file, CsvOptions option
         collector.cells.resize(used * sheet.columns);
         sheet.cells = std::move(collector.cells);
     } else {
+        reserveLarge(sheet.cells, used * sheet.columns);
         sheet.cells.resize(used * sheet.columns);
         for (std::size_t r = 0; r < used; ++r) {
             for (std::size_t i = collector.rowStarts[r]; i < collector.rowStarts[r + 1]; ++i)

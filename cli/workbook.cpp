@@ -1,6 +1,8 @@
 // Binding formulas to the add-in's registrations and recalculating a workbook.
 #include "cli/workbook.hpp"
 
+#include "cli/memory.hpp"
+
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -214,18 +216,22 @@ Calculation::~Calculation() = default;
 
 host::Table Calculation::readRange(const Range& range) const {
     const Sheet& sheet = workbook_.sheets[range.sheet];
-    host::Table table(range.lastRow - range.firstRow + 1, range.lastColumn - range.firstColumn + 1);
-    const std::size_t lastRow = std::min(range.lastRow + 1, sheet.rows);
-    const std::size_t lastColumn = std::min(range.lastColumn + 1, sheet.columns);
-    for (std::size_t r = range.firstRow; r < lastRow; ++r) {
-        for (std::size_t c = range.firstColumn; c < lastColumn; ++c) {
+    host::Table table;
+    table.rows = range.lastRow - range.firstRow + 1;
+    table.columns = range.lastColumn - range.firstColumn + 1;
+    reserveLarge(table.cells, table.rows * table.columns);
+    for (std::size_t r = range.firstRow; r <= range.lastRow; ++r) {
+        for (std::size_t c = range.firstColumn; c <= range.lastColumn; ++c) {
+            if (r >= sheet.rows || c >= sheet.columns) {
+                table.cells.emplace_back(host::Blank{});
+                continue;
+            }
             const host::Value& cell = sheet.cells[r * sheet.columns + c];
-            host::Value& out = table.at(r - range.firstRow, c - range.firstColumn);
             // The add-in knows only the host's classic error codes.
             if (const auto* error = std::get_if<host::ErrorValue>(&cell); error && error->code == errorSpill)
-                out = host::ErrorValue{errorValue};
+                table.cells.emplace_back(host::ErrorValue{errorValue});
             else
-                out = cell;
+                table.cells.push_back(cell);
         }
     }
     return table;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -191,10 +192,22 @@ Sheet parseCsv(std::string_view text, const std::string& file, CsvOptions option
 Sheet readCsvFile(const std::string& path, CsvOptions options) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw InputError(path + ": cannot read the file: " + std::strerror(errno));
-    std::ostringstream content;
-    content << in.rdbuf();
+    // Read in one piece where the file has a size: a stream buffer grows by copying all it holds.
+    std::string text;
+    std::error_code sizeError;
+    const std::uintmax_t size = std::filesystem::file_size(path, sizeError);
+    if (!sizeError && size > 0 && size < text.max_size()) {
+        text.resize(static_cast<std::size_t>(size));
+        in.read(text.data(), static_cast<std::streamsize>(text.size()));
+        text.resize(static_cast<std::size_t>(in.gcount()));
+    }
+    if (!in.eof() && !in.bad()) {
+        // What the size did not cover: a file that grew, or one without a size (a pipe).
+        std::ostringstream rest;
+        rest << in.rdbuf();
+        text += std::move(rest).str();
+    }
     if (in.bad()) throw InputError(path + ": cannot read the file");
-    const std::string text = std::move(content).str();
     return parseCsv(text, path, options);
 }
 

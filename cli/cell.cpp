@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 namespace cli {
@@ -63,56 +64,52 @@ std::optional<double> readNumber(std::string_view text, bool decimalComma) {
         text.remove_suffix(1);
         text = trimBlanks(text);
     }
-    // Checked by hand first: from_chars alone would also take "inf", "nan" and hex-like forms.
-    if (!decimalComma && !percent && !text.empty()) {
-        // The common case, plain digits with point and exponent, is read in place.
-        std::string_view digits = text;
-        if (digits.front() == '+') digits.remove_prefix(1);
-        double value = 0.0;
-        const auto [end, status] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-        const bool plain = !digits.empty() && (isDigit(digits.front()) || digits.front() == '-' || digits.front() == '.') &&
-                           digits.find_first_not_of("0123456789.eE+-") == std::string_view::npos;
-        if (plain && status == std::errc{} && end == digits.data() + digits.size() && std::isfinite(value) &&
-            !(digits.size() > 1 && digits.front() == '-' && (digits[1] == '+' || digits[1] == '-')))
-            return value;
-    }
-    std::string number;
-    number.reserve(text.size());
-    std::size_t i = 0;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        if (text[i] == '-') number.push_back('-');
-        ++i;
-    }
+    // The form is checked by hand, since from_chars alone would also take "inf", "nan" and
+    // hex-like forms; the checked text then goes to from_chars in place, without its '+'.
+    const char* const begin = text.data();
+    const char* const end = begin + text.size();
+    const char* p = begin;
+    if (p != end && (*p == '+' || *p == '-')) ++p;
+    const char* const number = begin != end && *begin == '+' ? begin + 1 : begin;
     std::size_t digits = 0;
-    while (i < text.size() && isDigit(text[i])) {
-        number.push_back(text[i++]);
-        ++digits;
-    }
-    const char point = decimalComma ? ',' : '.';
-    if (i < text.size() && (text[i] == point || (decimalComma && text[i] == '.'))) {
-        number.push_back('.');
-        ++i;
-        while (i < text.size() && isDigit(text[i])) {
-            number.push_back(text[i++]);
-            ++digits;
-        }
+    while (p != end && isDigit(*p)) ++p, ++digits;
+    const char* comma = nullptr;  // a decimal comma, which from_chars reads as a point
+    if (p != end && (*p == '.' || (decimalComma && *p == ','))) {
+        if (*p == ',') comma = p;
+        ++p;
+        while (p != end && isDigit(*p)) ++p, ++digits;
     }
     if (digits == 0) return std::nullopt;
-    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-        number.push_back('e');
-        ++i;
-        if (i < text.size() && (text[i] == '+' || text[i] == '-')) number.push_back(text[i++]);
+    if (p != end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        if (p != end && (*p == '+' || *p == '-')) ++p;
         std::size_t exponentDigits = 0;
-        while (i < text.size() && isDigit(text[i])) {
-            number.push_back(text[i++]);
-            ++exponentDigits;
-        }
+        while (p != end && isDigit(*p)) ++p, ++exponentDigits;
         if (exponentDigits == 0) return std::nullopt;
     }
-    if (i != text.size()) return std::nullopt;
+    if (p != end) return std::nullopt;
     double value = 0.0;
-    const auto [end, status] = std::from_chars(number.data(), number.data() + number.size(), value);
-    if (status != std::errc{} || end != number.data() + number.size() || !std::isfinite(value)) return std::nullopt;
+    bool read = false;
+    if (!comma) {
+        const auto [stop, status] = std::from_chars(number, end, value);
+        read = status == std::errc{} && stop == end;
+    } else {
+        // Most numbers fit the buffer on the stack; a longer one is copied to the heap.
+        const auto size = static_cast<std::size_t>(end - number);
+        char buffer[64];
+        std::string longer;
+        char* copy = buffer;
+        if (size > sizeof buffer) {
+            longer.assign(number, end);
+            copy = longer.data();
+        } else {
+            std::memcpy(buffer, number, size);
+        }
+        copy[comma - number] = '.';
+        const auto [stop, status] = std::from_chars(copy, copy + size, value);
+        read = status == std::errc{} && stop == copy + size;
+    }
+    if (!read || !std::isfinite(value)) return std::nullopt;
     if (percent) value /= 100.0;
     return value;
 }

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -56,7 +57,15 @@ std::string_view errorLiteral(int code) {
     return "#N/A";
 }
 
-std::optional<double> readNumber(std::string_view text, bool decimalComma) {
+namespace {
+
+// Powers of ten that a double holds exactly.
+constexpr double exactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// readNumber's work, with the value through a reference: returning an optional<double> from the
+// per-cell path cost a stalled load of its flag on every call.
+bool scanNumber(std::string_view text, bool decimalComma, double& value) {
     text = trimBlanks(text);
     bool percent = false;
     if (!text.empty() && text.back() == '%') {
@@ -65,34 +74,47 @@ std::optional<double> readNumber(std::string_view text, bool decimalComma) {
         text = trimBlanks(text);
     }
     // The form is checked by hand, since from_chars alone would also take "inf", "nan" and
-    // hex-like forms; the checked text then goes to from_chars in place, without its '+'.
+    // hex-like forms.
     const char* const begin = text.data();
     const char* const end = begin + text.size();
     const char* p = begin;
+    const bool negative = p != end && *p == '-';
     if (p != end && (*p == '+' || *p == '-')) ++p;
     const char* const number = begin != end && *begin == '+' ? begin + 1 : begin;
-    std::size_t digits = 0;
-    while (p != end && isDigit(*p)) ++p, ++digits;
+    std::uint64_t mantissa = 0;
+    std::size_t digits = 0, fractionDigits = 0;
+    for (; p != end && isDigit(*p); ++p, ++digits) mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
     const char* comma = nullptr;  // a decimal comma, which from_chars reads as a point
     if (p != end && (*p == '.' || (decimalComma && *p == ','))) {
         if (*p == ',') comma = p;
-        ++p;
-        while (p != end && isDigit(*p)) ++p, ++digits;
+        for (++p; p != end && isDigit(*p); ++p, ++digits, ++fractionDigits)
+            mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
     }
-    if (digits == 0) return std::nullopt;
+    if (digits == 0) return false;
+    long exponent = 0;
+    std::size_t exponentDigits = 0;
     if (p != end && (*p == 'e' || *p == 'E')) {
         ++p;
+        const bool negativeExponent = p != end && *p == '-';
         if (p != end && (*p == '+' || *p == '-')) ++p;
-        std::size_t exponentDigits = 0;
-        while (p != end && isDigit(*p)) ++p, ++exponentDigits;
-        if (exponentDigits == 0) return std::nullopt;
+        for (; p != end && isDigit(*p); ++p, ++exponentDigits) {
+            if (exponent < 100000) exponent = exponent * 10 + (*p - '0');
+        }
+        if (exponentDigits == 0) return false;
+        if (negativeExponent) exponent = -exponent;
     }
-    if (p != end) return std::nullopt;
-    double value = 0.0;
-    bool read = false;
-    if (!comma) {
+    if (p != end) return false;
+    // Up to 15 digits are exact in a double, and so are the powers of ten up to 1e22: one
+    // multiplication or division of the two then rounds correctly, as from_chars does (Clinger's
+    // fast path). Anything longer or larger goes to from_chars.
+    const long power = exponent - static_cast<long>(fractionDigits);
+    if (digits <= 15 && power >= -22 && power <= 22) {
+        value = static_cast<double>(mantissa);
+        value = power < 0 ? value / exactPowersOfTen[-power] : value * exactPowersOfTen[power];
+        if (negative) value = -value;
+    } else if (!comma) {
         const auto [stop, status] = std::from_chars(number, end, value);
-        read = status == std::errc{} && stop == end;
+        if (status != std::errc{} || stop != end) return false;
     } else {
         // Most numbers fit the buffer on the stack; a longer one is copied to the heap.
         const auto size = static_cast<std::size_t>(end - number);
@@ -107,16 +129,24 @@ std::optional<double> readNumber(std::string_view text, bool decimalComma) {
         }
         copy[comma - number] = '.';
         const auto [stop, status] = std::from_chars(copy, copy + size, value);
-        read = status == std::errc{} && stop == copy + size;
+        if (status != std::errc{} || stop != copy + size) return false;
     }
-    if (!read || !std::isfinite(value)) return std::nullopt;
+    if (!std::isfinite(value)) return false;
     if (percent) value /= 100.0;
+    return true;
+}
+
+}  // namespace
+
+std::optional<double> readNumber(std::string_view text, bool decimalComma) {
+    double value = 0.0;
+    if (!scanNumber(text, decimalComma, value)) return std::nullopt;
     return value;
 }
 
 host::Value readCell(std::string_view text, bool decimalComma) {
     if (text.empty()) return host::Blank{};
-    if (auto number = readNumber(text, decimalComma)) return *number;
+    if (double number = 0.0; scanNumber(text, decimalComma, number)) return number;
     const std::string_view trimmed = trimBlanks(text);
     if (equalsIgnoringCase(trimmed, "TRUE")) return true;
     if (equalsIgnoringCase(trimmed, "FALSE")) return false;

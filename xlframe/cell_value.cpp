@@ -32,23 +32,34 @@ CellKind CellValue::Kind() const {
 namespace impl {
 
 CellValueImpl::CellValueImpl(unsigned long code, bool isError) noexcept
-    : kind_(isError ? CellKind::Error : CellKind::Number),
-      error_(static_cast<std::uint32_t>(code)),
-      number_(isError ? 0.0 : static_cast<double>(code)) {}
-
-CellValueImpl::CellValueImpl(const std::string& text) : kind_(CellKind::String) {
-    texts().narrow = text;
-    texts_->hasNarrow = true;
+    : kind_(isError ? CellKind::Error : CellKind::Number) {
+    if (isError)
+        payload_.error = static_cast<std::uint32_t>(code);
+    else
+        payload_.number = static_cast<double>(code);
 }
 
-CellValueImpl::CellValueImpl(const std::wstring& text) : kind_(CellKind::WideString) {
-    texts().wide = text;
-    texts_->hasWide = true;
+CellValueImpl::CellValueImpl(const std::string& text) {
+    auto fresh = std::make_unique<Texts>();
+    fresh->narrow = text;
+    fresh->hasNarrow = true;
+    adopt(CellKind::String, fresh.release());
 }
 
-CellValueImpl::CellValueImpl(const CellValueImpl& other)
-    : CellValue(other), kind_(other.kind_), flag_(other.flag_), error_(other.error_), number_(other.number_) {
-    if (other.texts_) texts_ = std::make_unique<Texts>(*other.texts_);
+CellValueImpl::CellValueImpl(const std::wstring& text) {
+    auto fresh = std::make_unique<Texts>();
+    fresh->wide = text;
+    fresh->hasWide = true;
+    adopt(CellKind::WideString, fresh.release());
+}
+
+CellValueImpl::CellValueImpl(const CellValueImpl& other) : CellValue(other) {
+    if (other.holdsTexts())
+        adopt(other.kind_, std::make_unique<Texts>(*other.payload_.texts).release());
+    else {
+        payload_ = other.payload_;
+        kind_ = other.kind_;
+    }
 }
 
 CellValueImpl& CellValueImpl::operator=(const CellValueImpl& other) {
@@ -59,22 +70,36 @@ CellValueImpl& CellValueImpl::operator=(const CellValueImpl& other) {
     return *this;
 }
 
-CellValueImpl::Texts& CellValueImpl::texts() const {
-    if (!texts_) texts_ = std::make_unique<Texts>();
-    return *texts_;
+CellValueImpl& CellValueImpl::operator=(CellValueImpl&& other) noexcept {
+    if (this != &other) {
+        release();
+        payload_ = other.payload_;
+        kind_ = other.kind_;
+        other.payload_ = Payload{};
+        other.kind_ = CellKind::Empty;
+    }
+    return *this;
+}
+
+void CellValueImpl::release() noexcept {
+    if (holdsTexts()) delete payload_.texts;
+    payload_ = Payload{};
 }
 
 void CellValueImpl::reset(CellKind kind) noexcept {
+    release();
     kind_ = kind;
-    texts_.reset();
-    number_ = 0.0;
-    flag_ = false;
-    error_ = 0;
+}
+
+void CellValueImpl::adopt(CellKind kind, Texts* texts) noexcept {
+    release();
+    payload_.texts = texts;
+    kind_ = kind;
 }
 
 const std::string& CellValueImpl::GetString() const {
     if (!IsString()) XLF_FAIL("non string cell asked to be a string");
-    Texts& t = texts();
+    Texts& t = *payload_.texts;
     if (kind_ == CellKind::WideString && !t.hasNarrow) {
         t.narrow = utf16ToUtf8(t.wide);
         t.hasNarrow = true;
@@ -84,7 +109,7 @@ const std::string& CellValueImpl::GetString() const {
 
 const std::wstring& CellValueImpl::GetWideString() const {
     if (!IsString()) XLF_FAIL("non string cell asked to be a string");
-    Texts& t = texts();
+    Texts& t = *payload_.texts;
     if (kind_ == CellKind::String && !t.hasWide) {
         t.wide = utf8ToUtf16(t.narrow);
         t.hasWide = true;
@@ -94,63 +119,61 @@ const std::wstring& CellValueImpl::GetWideString() const {
 
 double CellValueImpl::GetNumber() const {
     if (kind_ != CellKind::Number) XLF_FAIL("non number cell asked to be a number");
-    return number_;
+    return payload_.number;
 }
 
 bool CellValueImpl::GetBoolean() const {
     if (kind_ != CellKind::Boolean) XLF_FAIL("non boolean cell asked to be a bool");
-    return flag_;
+    return payload_.flag;
 }
 
 std::uint32_t CellValueImpl::GetErrorCode() const {
     if (kind_ != CellKind::Error) XLF_FAIL("non error cell asked to be an error");
-    return error_;
+    return payload_.error;
 }
 
 CellValueImpl::operator unsigned long() const {
     if (kind_ != CellKind::Number) XLF_FAIL("non number cell asked to be a number");
-    return truncateSaturated<unsigned long>(number_);
+    return truncateSaturated<unsigned long>(payload_.number);
 }
 
 void CellValueImpl::Clear() { reset(CellKind::Empty); }
 
 void CellValueImpl::SetError(std::uint32_t code) {
     reset(CellKind::Error);
-    error_ = code;
-    number_ = static_cast<double>(code);
+    payload_.error = code;
 }
 
 CellValue& CellValueImpl::operator=(int value) {
     reset(CellKind::Number);
-    number_ = value;
+    payload_.number = value;
     return *this;
 }
 
 CellValue& CellValueImpl::operator=(bool value) {
     reset(CellKind::Boolean);
-    flag_ = value;
+    payload_.flag = value;
     return *this;
 }
 
 CellValue& CellValueImpl::operator=(unsigned long value) {
     reset(CellKind::Number);
-    number_ = static_cast<double>(value);
-    error_ = static_cast<std::uint32_t>(value);
+    payload_.number = static_cast<double>(value);
     return *this;
 }
 
 CellValue& CellValueImpl::operator=(double value) {
     reset(CellKind::Number);
-    number_ = value;
+    payload_.number = value;
     return *this;
 }
 
+// The new text is made first, so that a failed allocation leaves the cell as it was.
 CellValue& CellValueImpl::operator=(const std::wstring& value) {
     auto fresh = std::make_unique<Texts>();
     fresh->wide = value;
     fresh->hasWide = true;
-    reset(CellKind::WideString);
-    texts_ = std::move(fresh);
+    adopt(CellKind::WideString, fresh.release());
     return *this;
 }
 
@@ -158,8 +181,7 @@ CellValue& CellValueImpl::operator=(const std::string& value) {
     auto fresh = std::make_unique<Texts>();
     fresh->narrow = value;
     fresh->hasNarrow = true;
-    reset(CellKind::String);
-    texts_ = std::move(fresh);
+    adopt(CellKind::String, fresh.release());
     return *this;
 }
 

@@ -74,17 +74,21 @@ namespace impl {
 class CellValueImpl final : public CellValue {
 public:
     CellValueImpl() noexcept = default;
-    CellValueImpl(double value) noexcept : kind_(CellKind::Number), number_(value) {}
-    CellValueImpl(int value) noexcept : kind_(CellKind::Number), number_(value) {}
+    CellValueImpl(double value) noexcept : payload_{.number = value}, kind_(CellKind::Number) {}
+    CellValueImpl(int value) noexcept : payload_{.number = static_cast<double>(value)}, kind_(CellKind::Number) {}
     CellValueImpl(unsigned long code, bool isError) noexcept;
-    CellValueImpl(bool value) noexcept : kind_(CellKind::Boolean), flag_(value) {}
+    CellValueImpl(bool value) noexcept : payload_{.flag = value}, kind_(CellKind::Boolean) {}
     CellValueImpl(const std::string& text);
     CellValueImpl(const std::wstring& text);
     CellValueImpl(const CellValueImpl& other);
-    CellValueImpl(CellValueImpl&& other) noexcept = default;
+    // A moved-from cell is Empty.
+    CellValueImpl(CellValueImpl&& other) noexcept : CellValue(other), payload_(other.payload_), kind_(other.kind_) {
+        other.payload_ = Payload{};
+        other.kind_ = CellKind::Empty;
+    }
     CellValueImpl& operator=(const CellValueImpl& other);
-    CellValueImpl& operator=(CellValueImpl&& other) noexcept = default;
-    ~CellValueImpl() override = default;
+    CellValueImpl& operator=(CellValueImpl&& other) noexcept;
+    ~CellValueImpl() override { release(); }
 
     bool IsNarrowString() const override { return kind_ == CellKind::String; }
     bool IsWideString() const override { return kind_ == CellKind::WideString; }
@@ -126,15 +130,23 @@ private:
         bool hasNarrow = false;
         bool hasWide = false;
     };
+    // One field for whichever the kind holds, so that a cell is three words and a large numeric
+    // range is little more than its numbers. A text cell owns its Texts, never null.
+    union Payload {
+        double number = 0.0;
+        std::uint32_t error;
+        bool flag;
+        Texts* texts;
+    };
+    bool holdsTexts() const noexcept { return kind_ == CellKind::String || kind_ == CellKind::WideString; }
+    void release() noexcept;
     void reset(CellKind kind) noexcept;
-    Texts& texts() const;
+    void adopt(CellKind kind, Texts* texts) noexcept;
 
+    Payload payload_{};
     CellKind kind_ = CellKind::Empty;
-    bool flag_ = false;
-    std::uint32_t error_ = 0;
-    double number_ = 0.0;
-    mutable std::unique_ptr<Texts> texts_;  // null for cells that never held a text
 };
+static_assert(sizeof(CellValueImpl) <= 3 * sizeof(void*));
 
 }  // namespace impl
 }  // namespace xlframe

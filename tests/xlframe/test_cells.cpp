@@ -3,6 +3,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "xlframe/cell_matrix.hpp"
 #include "xlframe/exceptions.hpp"
@@ -146,6 +147,53 @@ TEST(CellValueImpl, Constructors) {
     CellValueImpl copy(text);
     copy = "changed";
     EXPECT_EQ(text.GetString(), "shared?");
+}
+
+// Every kind assigned over every kind, by copy and by move: the target ends as the source was, a
+// copy owns its own text, and a moved-from cell is Empty (the sanitizer builds watch the texts).
+TEST(CellValueImpl, CopiesAndMovesBetweenEveryKind) {
+    using impl::CellValueImpl;
+    const std::vector<CellValueImpl> kinds = {CellValueImpl(std::string("narrow")), CellValueImpl(std::wstring(L"wide")),
+                                              CellValueImpl(-0.25), CellValueImpl(true), CellValueImpl(42ul, true),
+                                              CellValueImpl()};
+    const auto same = [](const CellValueImpl& a, const CellValueImpl& b) {
+        if (a.kind() != b.kind()) return false;
+        switch (a.kind()) {
+            case CellKind::String: return a.GetString() == b.GetString();
+            case CellKind::WideString: return a.GetWideString() == b.GetWideString();
+            case CellKind::Number: return a.GetNumber() == b.GetNumber();
+            case CellKind::Boolean: return a.GetBoolean() == b.GetBoolean();
+            case CellKind::Error: return a.GetErrorCode() == b.GetErrorCode();
+            case CellKind::Empty: return true;
+        }
+        return false;
+    };
+    for (std::size_t from = 0; from < kinds.size(); ++from) {
+        for (std::size_t to = 0; to < kinds.size(); ++to) {
+            CellValueImpl copied = kinds[to];
+            copied = kinds[from];
+            EXPECT_TRUE(same(copied, kinds[from])) << from << " over " << to;
+            if (copied.IsString()) {
+                copied = "changed";
+                EXPECT_TRUE(kinds[from].GetString() != "changed") << from;
+            }
+            CellValueImpl source = kinds[from], moved = kinds[to];
+            moved = std::move(source);
+            EXPECT_TRUE(same(moved, kinds[from])) << from << " moved over " << to;
+            EXPECT_TRUE(source.IsEmpty());  // NOLINT(bugprone-use-after-move): documented state
+            CellValueImpl constructed(std::move(moved));
+            EXPECT_TRUE(same(constructed, kinds[from])) << from;
+            EXPECT_TRUE(moved.IsEmpty());  // NOLINT(bugprone-use-after-move): documented state
+        }
+    }
+    CellValueImpl self(std::string("mine"));
+    self = self.GetString();
+    EXPECT_EQ(self.GetString(), "mine");
+    const CellValueImpl& alias = self;
+    self = alias;
+    EXPECT_EQ(self.GetString(), "mine");
+    self = std::wstring(self.GetWideString() + L"!");
+    EXPECT_EQ(self.GetString(), "mine!");
 }
 
 TEST(CellMatrix, CopiesAreDeep) {

@@ -3,11 +3,43 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 namespace Korvanth {
 
 class Matrix;
+
+// Storage that a vector leaves unset on resizing: the ranks of a full column are written once.
+template <class T>
+struct UnsetAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UnsetAllocator<U>;
+    };
+    UnsetAllocator() = default;
+    template <class U>
+    UnsetAllocator(const UnsetAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+using Ranks = std::vector<std::uint32_t, UnsetAllocator<std::uint32_t>>;
+
+// Each key's rank among the distinct keys (0 for the least) and the distinct keys ascending:
+// one pass through a hash table when ties are many, a sort of every key otherwise.
+struct KeyRanks {
+    Ranks rank;
+    std::vector<std::uint64_t> distinct;
+};
+KeyRanks rankKeys(const std::vector<std::uint64_t>& keys);
 
 // Keys are scores mapped to an order-preserving integer; d* are the defaults' keys under
 // rating 1 and 2, s* the survivals'.

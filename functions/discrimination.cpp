@@ -34,6 +34,13 @@ std::uint64_t orderKey(double x) {
     return (bits >> 63) ? ~bits : bits | (std::uint64_t{1} << 63);
 }
 
+// The score orderKey was made from (NaN for every NaN, +0 for -0).
+double scoreOfKey(std::uint64_t key) {
+    if (key == ~std::uint64_t{0}) return std::nan("");
+    const std::uint64_t bits = (key >> 63) ? key & ~(std::uint64_t{1} << 63) : ~key;
+    return std::bit_cast<double>(bits);
+}
+
 std::vector<double> readNumbers(const CellMatrix& range, bool column, const char* name) {
     return column ? cellMatrixToColumnVector(range, name) : cellMatrixToRowVector(range, name);
 }
@@ -168,12 +175,7 @@ Buckets individualBuckets(const std::vector<double>& scores, const std::vector<i
     }
     requireBothOutcomes(b.defaults, b.survivals);
     std::sort(keyed.begin(), keyed.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
-    auto scoreOf = [&](std::uint64_t key) {
-        if (scoreIndex != 0) key = ~key;
-        if (key == ~std::uint64_t{0}) return std::nan("");
-        const std::uint64_t bits = (key >> 63) ? key & ~(std::uint64_t{1} << 63) : ~key;
-        return std::bit_cast<double>(bits);
-    };
+    auto scoreOf = [&](std::uint64_t key) { return scoreOfKey(scoreIndex != 0 ? ~key : key); };
     double reference = scoreOf(keyed[0].first);
     double d = 0, s = 0;
     for (const auto& [key, indicator] : keyed) {
@@ -233,14 +235,14 @@ Buckets aggregateBuckets(std::vector<Grade> grades, std::int64_t nd, std::int64_
 }
 
 
-// Fenwick tree of counts over positions 0..n-1.
-class CountTree {
+// Fenwick tree of weights over positions 0..n-1.
+class WeightTree {
 public:
-    explicit CountTree(std::size_t n) : tree_(n + 1, 0) {}
-    void add(std::size_t position) {
-        for (std::size_t i = position + 1; i < tree_.size(); i += i & (~i + 1)) ++tree_[i];
+    explicit WeightTree(std::size_t n) : tree_(n + 1, 0) {}
+    void add(std::size_t position, std::int64_t weight) {
+        for (std::size_t i = position + 1; i < tree_.size(); i += i & (~i + 1)) tree_[i] += weight;
     }
-    // Number of entries at positions below `end`.
+    // Total weight at positions below `end`.
     std::int64_t below(std::size_t end) const {
         std::int64_t sum = 0;
         for (std::size_t i = end; i > 0; i -= i & (~i + 1)) sum += tree_[i];
@@ -251,24 +253,242 @@ private:
     std::vector<std::int64_t> tree_;
 };
 
-using Keys = std::vector<std::uint64_t>;
-
-// Bisection without data-dependent branches: the number of sorted keys below `key` (or at
-// most `key` when `orEqual`).
-std::int64_t bisect(const Keys& sorted, std::uint64_t key, bool orEqual) {
-    if (sorted.empty()) return 0;
-    const std::uint64_t* base = sorted.data();
-    std::size_t length = sorted.size();
-    while (length > 1) {
-        const std::size_t half = length / 2;
-        const bool right = orEqual ? base[half] <= key : base[half] < key;
-        base = right ? base + half : base;
-        length -= half;
-    }
-    const bool last = orEqual ? *base <= key : *base < key;
-    return (base - sorted.data()) + (last ? 1 : 0);
+std::uint64_t mixKey(std::uint64_t x) {
+    x ^= x >> 31;
+    x *= 0x7fb5d329728ea185;
+    x ^= x >> 27;
+    x *= 0x81dadef4bc2dd44d;
+    return x ^ (x >> 33);
 }
-std::int64_t countBelow(const Keys& sorted, std::uint64_t key) { return bisect(sorted, key, false); }
+
+// Ranks by sorting (key, position) pairs: for many distinct keys, where a table would not fit in
+// the cache.
+template <class KeyAt>
+KeyRanks rankBySorting(std::size_t n, KeyAt keyAt) {
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed(n);
+    for (std::size_t i = 0; i < n; ++i) keyed[i] = {keyAt(i), static_cast<std::uint32_t>(i)};
+    std::sort(keyed.begin(), keyed.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+    KeyRanks r{Ranks(n), {}};
+    for (const auto& [key, position] : keyed) {
+        if (r.distinct.empty() || r.distinct.back() != key) r.distinct.push_back(key);
+        r.rank[position] = static_cast<std::uint32_t>(r.distinct.size() - 1);
+    }
+    return r;
+}
+
+// keyAt(i) gives the i-th of n keys; it is called once per key, or twice when sorting takes over.
+template <class KeyAt>
+KeyRanks rankKeysBy(std::size_t n, KeyAt keyAt) {
+    // Ids in order of first appearance from an open-addressing table, then the distinct keys
+    // sorted; too many distinct keys, or a long probe, and sorting every key is cheaper.
+    const std::size_t limit = std::max<std::size_t>(n / 8, 1024);
+    constexpr std::uint32_t vacant = ~std::uint32_t{0};
+    struct Slot {
+        std::uint64_t key;
+        std::uint32_t id;
+    };
+    int bits = 8;
+    std::vector<Slot> table(std::size_t{1} << bits, Slot{0, vacant});
+    std::vector<std::uint64_t> seen;
+    KeyRanks r{Ranks(n), {}};
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint64_t key = keyAt(i);
+        const std::size_t mask = table.size() - 1;
+        std::size_t h = static_cast<std::size_t>(mixKey(key) >> (64 - bits));
+        for (int probes = 0; table[h].id != vacant && table[h].key != key; h = (h + 1) & mask)
+            if (++probes > 64) return rankBySorting(n, keyAt);
+        if (table[h].id == vacant) {
+            if (seen.size() == limit) return rankBySorting(n, keyAt);
+            table[h] = {key, static_cast<std::uint32_t>(seen.size())};
+            seen.push_back(key);
+            r.rank[i] = table[h].id;
+            if (2 * seen.size() > table.size()) {
+                ++bits;
+                table.assign(std::size_t{1} << bits, Slot{0, vacant});
+                const std::size_t wider = table.size() - 1;
+                for (std::size_t id = 0; id < seen.size(); ++id) {
+                    std::size_t g = static_cast<std::size_t>(mixKey(seen[id]) >> (64 - bits));
+                    while (table[g].id != vacant) g = (g + 1) & wider;
+                    table[g] = {seen[id], static_cast<std::uint32_t>(id)};
+                }
+            }
+        } else {
+            r.rank[i] = table[h].id;
+        }
+    }
+    std::vector<std::uint32_t> byKey(seen.size());
+    std::iota(byKey.begin(), byKey.end(), std::uint32_t{0});
+    std::sort(byKey.begin(), byKey.end(), [&](std::uint32_t x, std::uint32_t y) { return seen[x] < seen[y]; });
+    std::vector<std::uint32_t> rankOf(seen.size());
+    r.distinct = std::vector<std::uint64_t>(seen.size());
+    for (std::size_t k = 0; k < byKey.size(); ++k) {
+        rankOf[byKey[k]] = static_cast<std::uint32_t>(k);
+        r.distinct[k] = seen[byKey[k]];
+    }
+    for (std::uint32_t& x : r.rank) x = rankOf[x];
+    return r;
+}
+
+// Per rank, how many of the counted lie above it minus how many lie below it.
+std::vector<std::int64_t> signedCounts(const std::vector<std::int64_t>& perRank, std::int64_t total) {
+    std::vector<std::int64_t> result(perRank.size());
+    std::int64_t below = 0;
+    for (std::size_t r = 0; r < perRank.size(); ++r) {
+        result[r] = total - below - perRank[r] - below;
+        below += perRank[r];
+    }
+    return result;
+}
+
+// One rating of individual data in rank space: the debtors' ranks, the distinct keys, and the
+// defaults and survivals per rank.
+struct RankedRating {
+    KeyRanks ranks;
+    std::vector<std::int64_t> defaults, survivals;
+};
+
+using Flags = std::vector<std::uint8_t>;
+
+RankedRating rankRating(KeyRanks ranks, const Flags& defaulted) {
+    RankedRating r{std::move(ranks), {}, {}};
+    r.defaults.assign(r.ranks.distinct.size(), 0);
+    r.survivals.assign(r.ranks.distinct.size(), 0);
+    for (std::size_t i = 0; i < defaulted.size(); ++i) ++(defaulted[i] != 0 ? r.defaults : r.survivals)[r.ranks.rank[i]];
+    return r;
+}
+
+// A one-row or one-column range read in place, through the library's own row-major storage
+// when it has it. Any cell but a number (an Empty one too) is rejected, as reading a vector of
+// numbers and finding fewer than cells rejects it.
+class NumberCells {
+public:
+    explicit NumberCells(const CellMatrix& range)
+        : range_(range), cells_(range.storage() ? range.storage()->data() : nullptr), column_(range.Columns() == 1) {}
+    std::size_t size() const { return column_ ? range_.Rows() : range_.Columns(); }
+    double operator[](std::size_t i) const {
+        if (cells_ != nullptr) {
+            const xlframe::impl::CellValueImpl& cell = cells_[i];
+            if (cell.kind() != xlframe::CellKind::Number) fail("");
+            return cell.GetNumber();
+        }
+        const xlframe::CellValue& cell = column_ ? range_(i, 0) : range_(0, i);
+        if (!cell.IsNumber()) fail("");
+        return cell.GetNumber();
+    }
+
+private:
+    const CellMatrix& range_;
+    const xlframe::impl::CellValueImpl* cells_;
+    bool column_;
+};
+
+// The same buckets as individualBuckets, from the counts per distinct score: equal scores always
+// share a bucket, so walking the distinct scores decides as walking every debtor does.
+Buckets rankedBuckets(const RankedRating& r, int scoreIndex) {
+    Buckets b;
+    b.defaults = std::accumulate(r.defaults.begin(), r.defaults.end(), std::int64_t{0});
+    b.survivals = std::accumulate(r.survivals.begin(), r.survivals.end(), std::int64_t{0});
+    requireBothOutcomes(b.defaults, b.survivals);
+    const std::size_t u = r.ranks.distinct.size();
+    auto at = [&](std::size_t j) { return scoreIndex == 0 ? j : u - 1 - j; };
+    double reference = scoreOfKey(r.ranks.distinct[at(0)]);
+    std::int64_t d = 0, s = 0;
+    for (std::size_t j = 0; j < u; ++j) {
+        const std::size_t k = at(j);
+        const double score = scoreOfKey(r.ranks.distinct[k]);
+        if (std::fabs(score - reference) >= 1e-10) {
+            b.add(static_cast<double>(d), static_cast<double>(s));
+            d = s = 0;
+            reference = score;
+        }
+        d += r.defaults[k];
+        s += r.survivals[k];
+    }
+    b.add(static_cast<double>(d), static_cast<double>(s));
+    return b;
+}
+
+struct PairsTerms {
+    std::int64_t count = 0;     // sum over (default, survival) of sign(rating 1) * sign(rating 2)
+    double survivalTriple = 0;  // sum over survivals of (defaults above - below), rating 1 times rating 2
+    double defaultTriple = 0;   // sum over defaults of (survivals above - below), rating 1 times rating 2
+};
+
+// The pairs and triples terms from both ratings' ranks. The debtors are grouped by their rating-1
+// rank with a counting sort; a sweep over the groups keeps the defaults of lower groups in a
+// Fenwick tree over rating-2 ranks. The triples are added in the order of a sweep over the
+// survivals by descending rating 1 (and over the defaults by ascending rating 1), later
+// positions first among equals (earlier first), so that their rounding is always the same.
+PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Flags& defaulted) {
+    const std::size_t u1 = one.ranks.distinct.size(), u2 = two.ranks.distinct.size();
+    const std::int64_t nd = std::accumulate(one.defaults.begin(), one.defaults.end(), std::int64_t{0});
+    const std::int64_t ns = std::accumulate(one.survivals.begin(), one.survivals.end(), std::int64_t{0});
+    std::vector<std::size_t> dStart(u1 + 1, 0), sStart(u1 + 1, 0);
+    for (std::size_t r = 0; r < u1; ++r) {
+        dStart[r + 1] = dStart[r] + static_cast<std::size_t>(one.defaults[r]);
+        sStart[r + 1] = sStart[r] + static_cast<std::size_t>(one.survivals[r]);
+    }
+    // Each group's rating-2 ranks, in input order.
+    Ranks dRank2(static_cast<std::size_t>(nd)), sRank2(static_cast<std::size_t>(ns));
+    {
+        std::vector<std::size_t> dNext(dStart.begin(), dStart.end() - 1), sNext(sStart.begin(), sStart.end() - 1);
+        const std::uint32_t* rank1 = one.ranks.rank.data();
+        const std::uint32_t* rank2 = two.ranks.rank.data();
+        for (std::size_t i = 0; i < defaulted.size(); ++i) {
+            if (defaulted[i] != 0)
+                dRank2[dNext[rank1[i]]++] = rank2[i];
+            else
+                sRank2[sNext[rank1[i]]++] = rank2[i];
+        }
+    }
+    const std::vector<std::int64_t> dSigned1 = signedCounts(one.defaults, nd), dSigned2 = signedCounts(two.defaults, nd);
+    const std::vector<std::int64_t> sSigned1 = signedCounts(one.survivals, ns), sSigned2 = signedCounts(two.survivals, ns);
+    PairsTerms t;
+
+    // For a survival of group r with rating-2 rank b, the sum over the defaults of
+    // sign(rating 1) * sign(rating 2) is dSigned2[b] - 2 L - E, where L and E are (defaults above
+    // b - defaults below b) among the lower groups and among group r. With the lower groups'
+    // defaults weighing 2 and group r's 1, -2 L - E is (weight below b) - (weight above b).
+    std::int64_t count = 0;
+    for (std::size_t b = 0; b < u2; ++b) count += two.survivals[b] * dSigned2[b];
+    std::vector<std::int64_t> weight(u2, 0), prefix(u2 + 1, 0);
+    WeightTree tree(u2);
+    std::int64_t total = 0;
+    const std::size_t depth = static_cast<std::size_t>(std::bit_width(u2));
+    auto insertGroup = [&](std::size_t r) {
+        for (std::size_t k = dStart[r]; k < dStart[r + 1]; ++k) {
+            ++weight[dRank2[k]];
+            tree.add(dRank2[k], 1);
+        }
+        total += one.defaults[r];
+    };
+    for (std::size_t r = 0; r < u1; ++r) {
+        insertGroup(r);
+        const std::size_t first = sStart[r], end = sStart[r + 1];
+        std::int64_t sum = 0;
+        if ((end - first) * depth > u2) {
+            // A long run of tied survivals reads a prefix table instead of querying the tree.
+            for (std::size_t b = 0; b < u2; ++b) prefix[b + 1] = prefix[b] + weight[b];
+            for (std::size_t k = first; k < end; ++k) sum += prefix[sRank2[k]] + prefix[sRank2[k] + 1];
+        } else {
+            for (std::size_t k = first; k < end; ++k) {
+                const std::uint32_t b = sRank2[k];
+                sum += 2 * tree.below(b) + weight[b];
+            }
+        }
+        count += sum - static_cast<std::int64_t>(end - first) * total;
+        insertGroup(r);
+    }
+    t.count = count;
+
+    for (std::size_t r = u1; r-- > 0;)
+        for (std::size_t k = sStart[r + 1]; k-- > sStart[r];)
+            t.survivalTriple += static_cast<double>(dSigned1[r] * dSigned2[sRank2[k]]);
+    for (std::size_t r = 0; r < u1; ++r)
+        for (std::size_t k = dStart[r]; k < dStart[r + 1]; ++k)
+            t.defaultTriple += static_cast<double>(sSigned1[r] * sSigned2[dRank2[k]]);
+    return t;
+}
 
 }  // namespace
 
@@ -316,117 +536,18 @@ CellMatrix rocCurveAggregate(const CellMatrix& scores, const CellMatrix& numDefa
     });
 }
 
-// Over all pairs of a default and a survival: +1 when both ratings order them alike, -1 when
-// oppositely, 0 for a tie in either. Defaults are counted in a Fenwick tree over their rank under
-// rating 2 while the survivals are swept in rating-1 order, once upwards and once downwards.
-namespace {
-
-// The pairs count, and as a by-product of the same sweeps the sum over survivals of
-// (#defaults above - #defaults below under rating 1) (the same under rating 2).
-// (#others above - #others below) for the j-th of the sorted keys (j its first place among
-// equal keys), from each other's count of keys below it and of keys at most it.
-std::vector<std::int64_t> signedCounts(std::size_t size, const std::vector<std::size_t>& below,
-                                       const std::vector<std::size_t>& atMost) {
-    std::vector<std::int64_t> upTo(size + 1, 0), under(size + 1, 0), result(size + 1, 0);
-    for (std::size_t i = 0; i < below.size(); ++i) ++under[below[i]], ++upTo[atMost[i]];
-    // An other lies below the j-th key when its at-most count is <= j, above it when its below
-    // count is > j.
-    std::int64_t lower = 0, higher = 0;
-    for (std::size_t j = 0; j <= size; ++j) higher += under[j];
-    for (std::size_t j = 0; j <= size; ++j) {
-        lower += upTo[j];
-        higher -= under[j];
-        result[j] = higher - lower;
-    }
-    return result;
+KeyRanks rankKeys(const std::vector<std::uint64_t>& keys) {
+    return rankKeysBy(keys.size(), [&](std::size_t i) { return keys[i]; });
 }
 
-std::int64_t jointRanking(const Keys& d1, const Keys& d2, const Keys& s1, const Keys& s2, double& survivalTriple,
-                          double& defaultTriple) {
-    Keys sortedD2 = d2;
-    std::sort(sortedD2.begin(), sortedD2.end());
-    auto byKey = [](const Keys& keys) {
-        // Sorting (key, position) pairs keeps equal keys in input order, with the keys at hand.
-        std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed(keys.size());
-        for (std::size_t i = 0; i < keys.size(); ++i) keyed[i] = {keys[i], static_cast<std::uint32_t>(i)};
-        std::sort(keyed.begin(), keyed.end());
-        std::vector<std::uint32_t> order(keys.size());
-        for (std::size_t i = 0; i < keys.size(); ++i) order[i] = keyed[i].second;
-        return order;
-    };
-    const std::vector<std::uint32_t> dOrder = byKey(d1), sOrder = byKey(s1);
-    std::vector<std::size_t> rank(d2.size());
-    for (std::size_t i = 0; i < d2.size(); ++i) rank[i] = static_cast<std::size_t>(countBelow(sortedD2, d2[i]));
-    // Each survival's place among the defaults' rating-2 scores, shared by both sweeps.
-    std::vector<std::size_t> below(s2.size()), atMost(s2.size());
-    for (std::size_t i = 0; i < s2.size(); ++i) {
-        below[i] = static_cast<std::size_t>(countBelow(sortedD2, s2[i]));
-        atMost[i] = static_cast<std::size_t>(bisect(sortedD2, s2[i], true));
-    }
-    std::int64_t count = 0;
-    const std::size_t nd = dOrder.size(), ns = sOrder.size();
-    std::vector<std::int64_t> belowUnder1(s1.size(), 0);  // defaults below each survival under rating 1
-    std::vector<std::size_t> below1(s1.size(), 0), atMost1(s1.size(), 0);
-    survivalTriple = 0;
-    std::size_t depth = 1;
-    while ((std::size_t{1} << depth) < nd + 1) ++depth;
-    for (int direction = 0; direction < 2; ++direction) {
-        // Within a run of survivals with equal rating-1 scores the inserted defaults do not change:
-        // a long run reads a prefix table of the counts instead of querying the tree per survival.
-        CountTree tree(nd);
-        std::vector<std::int64_t> counts(nd, 0), prefix(nd + 1, 0);
-        std::int64_t inserted = 0;
-        std::size_t next = 0;
-        auto survivalAt = [&](std::size_t k) { return direction == 0 ? sOrder[k] : sOrder[ns - 1 - k]; };
-        for (std::size_t k = 0; k < ns;) {
-            const std::uint64_t key = s1[survivalAt(k)];
-            std::size_t end = k + 1;
-            while (end < ns && s1[survivalAt(end)] == key) ++end;
-            for (; next < nd; ++next, ++inserted) {
-                const std::uint32_t d = direction == 0 ? dOrder[next] : dOrder[nd - 1 - next];
-                if (direction == 0 ? !(d1[d] < key) : !(d1[d] > key)) break;
-                tree.add(rank[d]);
-                ++counts[rank[d]];
-            }
-            const bool table = (end - k) * depth * 8 > nd;
-            if (table)
-                for (std::size_t i = 0; i < nd; ++i) prefix[i + 1] = prefix[i] + counts[i];
-            std::int64_t runSum = 0;
-            for (; k < end; ++k) {
-                const std::uint32_t s = survivalAt(k);
-                const std::int64_t lower = table ? prefix[below[s]] : tree.below(below[s]);
-                const std::int64_t higher = inserted - (table ? prefix[atMost[s]] : tree.below(atMost[s]));
-                runSum += lower - higher;
-                if (direction == 0) {
-                    belowUnder1[s] = inserted;
-                    below1[s] = static_cast<std::size_t>(inserted);
-                } else {
-                    atMost1[s] = nd - static_cast<std::size_t>(inserted);
-                    const auto aboveUnder2 = static_cast<std::int64_t>(nd - atMost[s]);
-                    const auto belowUnder2 = static_cast<std::int64_t>(below[s]);
-                    survivalTriple += static_cast<double>((inserted - belowUnder1[s]) * (aboveUnder2 - belowUnder2));
-                }
-            }
-            count += direction == 0 ? runSum : -runSum;
-        }
-    }
-    // The defaults' term, from the survivals' places among the sorted defaults.
-    const std::vector<std::int64_t> signed1 = signedCounts(nd, below1, atMost1), signed2 = signedCounts(nd, below, atMost);
-    defaultTriple = 0;
-    std::size_t first = 0;
-    for (std::size_t p = 0; p < nd; ++p) {
-        if (p > 0 && d1[dOrder[p]] != d1[dOrder[p - 1]]) first = p;
-        const std::uint32_t d = dOrder[p];
-        defaultTriple += static_cast<double>(signed1[first] * signed2[rank[d]]);
-    }
-    return count;
-}
-
-}  // namespace
-
-std::int64_t concordanceCount(const Keys& d1, const Keys& d2, const Keys& s1, const Keys& s2) {
-    double survivalTriple = 0, defaultTriple = 0;
-    return jointRanking(d1, d2, s1, s2, survivalTriple, defaultTriple);
+std::int64_t concordanceCount(const std::vector<std::uint64_t>& d1, const std::vector<std::uint64_t>& d2,
+                              const std::vector<std::uint64_t>& s1, const std::vector<std::uint64_t>& s2) {
+    std::vector<std::uint64_t> keys1(d1), keys2(d2);
+    keys1.insert(keys1.end(), s1.begin(), s1.end());
+    keys2.insert(keys2.end(), s2.begin(), s2.end());
+    Flags defaulted(keys1.size(), 0);
+    std::fill(defaulted.begin(), defaulted.begin() + static_cast<std::ptrdiff_t>(d1.size()), 1);
+    return pairsTerms(rankRating(rankKeys(keys1), defaulted), rankRating(rankKeys(keys2), defaulted), defaulted).count;
 }
 
 namespace {
@@ -470,23 +591,32 @@ CellMatrix aurocDifferenceIndividual(const CellMatrix& scoresRating1, const Cell
                                      const CellMatrix& indicators, int scoreIndex) {
     return guardWorksheet([&] {
         try {
-            const IndividualData one = readIndividual(scoresRating1, indicators, scoreIndex, 0);
-            const IndividualData two = readIndividual(scoresRating2, indicators, scoreIndex, 0);
-            const Rating r1 = rating(individualBuckets(one.scores, one.indicators, scoreIndex));
-            const Rating r2 = rating(individualBuckets(two.scores, two.indicators, scoreIndex));
-            Keys d1, d2, s1, s2;
-            for (std::size_t i = 0; i < one.scores.size(); ++i) {
-                Keys& k1 = one.indicators[i] == 1 ? d1 : s1;
-                Keys& k2 = one.indicators[i] == 1 ? d2 : s2;
-                k1.push_back(orderKey(one.scores[i]));
-                k2.push_back(orderKey(two.scores[i]));
+            // The checks of each rating's ROC, with the indicators read once for both.
+            if (!isVector(scoresRating1) || !isVector(indicators) || !sameShape(scoresRating1, indicators) ||
+                !sameShape(scoresRating2, indicators) || (scoreIndex != 0 && scoreIndex != 1))
+                fail("");
+            const NumberCells cells1(scoresRating1), cells2(scoresRating2), indicatorCells(indicators);
+            const std::size_t n = indicatorCells.size();
+            if (n == 0) fail("");
+            Flags defaulted(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                const std::int32_t y = xlframe::truncateToInt32(indicatorCells[i]);
+                if (y != 0 && y != 1) fail("");
+                defaulted[i] = static_cast<std::uint8_t>(y);
             }
-            const double nd = static_cast<double>(d1.size()), ns = static_cast<double>(s1.size());
-            double survivalTriple = 0, defaultTriple = 0;
-            const double pds =
-                static_cast<double>(jointRanking(d1, d2, s1, s2, survivalTriple, defaultTriple)) / (ns * nd);
-            const double pdds = survivalTriple / (nd * nd * ns);
-            const double pssd = defaultTriple / (ns * ns * nd);
+            auto ranked = [&](const NumberCells& cells) {
+                return rankRating(rankKeysBy(n, [&](std::size_t i) { return orderKey(cells[i]); }), defaulted);
+            };
+            const RankedRating ranked1 = ranked(cells1), ranked2 = ranked(cells2);
+            const Rating r1 = rating(rankedBuckets(ranked1, scoreIndex));
+            const Rating r2 = rating(rankedBuckets(ranked2, scoreIndex));
+            const PairsTerms terms = pairsTerms(ranked1, ranked2, defaulted);
+            const double nd = static_cast<double>(std::accumulate(ranked1.defaults.begin(), ranked1.defaults.end(),
+                                                                  std::int64_t{0}));
+            const double ns = static_cast<double>(n) - nd;
+            const double pds = static_cast<double>(terms.count) / (ns * nd);
+            const double pdds = terms.survivalTriple / (nd * nd * ns);
+            const double pssd = terms.defaultTriple / (ns * ns * nd);
             return differenceTable(r1, r2, nd, ns, pds, pdds, pssd);
         } catch (...) {
             // Whatever either rating's ROC would reject, this function reports alike.

@@ -1,6 +1,7 @@
 // AUROC difference tests and the adjusted PowerStat against naive references and hand-worked cases.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <thread>
@@ -41,6 +42,33 @@ TEST(Concordance, FastCountEqualsPairwiseCountWithHeavyTies) {
             }
         ASSERT_EQ(concordanceCount(d1, d2, s1, s2), naive) << "trial " << trial;
     }
+}
+
+// Ranks against sorting and deduplicating with the standard library: few and many distinct
+// keys (the table and the sorting path), keys at the ends of the range, and a table grown often.
+TEST(Concordance, KeyRanksEqualTheSortedDistinctKeys) {
+    std::mt19937_64 gen(17);
+    const std::vector<std::uint64_t> edges = {0, 1, ~std::uint64_t{0}, std::uint64_t{1} << 63, (std::uint64_t{1} << 63) - 1};
+    for (int trial = 0; trial < 400; ++trial) {
+        const std::size_t n = trial % 50 == 0 ? 20000 + gen() % 20000 : gen() % 3000;
+        const std::uint64_t range = std::uint64_t{1} << (gen() % 40);
+        std::vector<std::uint64_t> keys(n);
+        for (auto& k : keys) {
+            k = gen() % 7 == 0 ? edges[gen() % edges.size()] : gen() % range;
+            if (trial % 3 == 0) k <<= 24;  // keys that differ only in their high bits
+        }
+        std::vector<std::uint64_t> distinct = keys;
+        std::sort(distinct.begin(), distinct.end());
+        distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+        const KeyRanks r = rankKeys(keys);
+        ASSERT_EQ(r.distinct, distinct) << "trial " << trial;
+        ASSERT_EQ(r.rank.size(), n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const auto expected = std::lower_bound(distinct.begin(), distinct.end(), keys[i]) - distinct.begin();
+            ASSERT_EQ(r.rank[i], static_cast<std::uint32_t>(expected)) << "trial " << trial << " key " << i;
+        }
+    }
+    EXPECT_TRUE(rankKeys({}).distinct.empty());
 }
 
 // The pairs term of the aggregate form summed block by block, as its definition reads.
@@ -161,7 +189,8 @@ TEST(AurocDifferenceIndividual, CovarianceEqualsTheSumsOverPairsAndTriples) {
         const double a1 = number(r, 1, 1), a2 = number(r, 1, 2), sigma1 = number(r, 2, 1), sigma2 = number(r, 2, 2);
         const double cov = ((nd - 1) * pdds + pds + (ns - 1) * pssd - 4 * (ns + nd - 1) * (a1 - 0.5) * (a2 - 0.5)) /
                            (4 * (nd - 1) * (ns - 1));
-        ASSERT_NEAR(number(r, 4, 0), cov, 1e-13) << "trial " << trial;
+        // The sums are whole numbers well within a double's exact range, so no rounding differs.
+        ASSERT_EQ(number(r, 4, 0), cov) << "trial " << trial;
         const double t = (a1 - a2) * (a1 - a2) / (sigma1 * sigma1 + sigma2 * sigma2 - 2 * cov);
         ASSERT_NEAR(number(r, 4, 1), t, 1e-9 * (1 + std::fabs(t))) << "trial " << trial;
     }

@@ -81,10 +81,7 @@ CellValueImpl& CellValueImpl::operator=(CellValueImpl&& other) noexcept {
     return *this;
 }
 
-void CellValueImpl::release() noexcept {
-    if (holdsTexts()) delete payload_.texts;
-    payload_ = Payload{};
-}
+void CellValueImpl::releaseTexts() noexcept { delete payload_.texts; }
 
 void CellValueImpl::reset(CellKind kind) noexcept {
     release();

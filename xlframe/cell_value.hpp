@@ -139,7 +139,12 @@ private:
         Texts* texts;
     };
     bool holdsTexts() const noexcept { return kind_ == CellKind::String || kind_ == CellKind::WideString; }
-    void release() noexcept;
+    // Inline: a large table's destruction is this test per cell.
+    void release() noexcept {
+        if (holdsTexts()) releaseTexts();
+        payload_ = Payload{};
+    }
+    void releaseTexts() noexcept;
     void reset(CellKind kind) noexcept;
     void adopt(CellKind kind, Texts* texts) noexcept;
 

@@ -17,6 +17,17 @@ std::pair<std::uintptr_t, std::uintptr_t> innerPages(void* start, std::size_t by
     const auto first = reinterpret_cast<std::uintptr_t>(start);
     return {(first + size - 1) & ~(size - 1), (first + bytes) & ~(size - 1)};
 }
+
+// Whether sampled pages of [begin, end) are mapped already: the allocator often hands back memory
+// that an earlier table released, and populating that again walks every page for nothing.
+bool sampledPagesMapped(std::uintptr_t begin, std::uintptr_t end, std::uintptr_t page) {
+    const std::uintptr_t last = end - page, samples[] = {begin, begin + ((last - begin) / 2 & ~(page - 1)), last};
+    for (const std::uintptr_t at : samples) {
+        unsigned char resident = 0;
+        if (::mincore(reinterpret_cast<void*>(at), page, &resident) != 0 || (resident & 1) == 0) return false;
+    }
+    return true;
+}
 }  // namespace
 
 void adviseLargeAllocation(void* start, std::size_t bytes) {
@@ -31,7 +42,8 @@ void adviseLargeAllocation(void* start, std::size_t bytes) {
     // Map the pages in one call rather than one fault each (older kernels refuse: no harm).
     const long page = ::sysconf(_SC_PAGESIZE);
     if (page > 0) {
-        if (const auto [begin, end] = innerPages(start, bytes, static_cast<std::uintptr_t>(page)); end > begin)
+        const auto size = static_cast<std::uintptr_t>(page);
+        if (const auto [begin, end] = innerPages(start, bytes, size); end > begin && !sampledPagesMapped(begin, end, size))
             (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
     }
 #endif

@@ -265,10 +265,15 @@ std::uint64_t mixKey(std::uint64_t x) {
 // the cache.
 template <class KeyAt>
 KeyRanks rankBySorting(std::size_t n, KeyAt keyAt) {
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed(n);
+    struct Keyed {
+        std::uint64_t key;
+        std::uint32_t position;
+    };
+    std::vector<Keyed, UnsetAllocator<Keyed>> keyed(n);
     for (std::size_t i = 0; i < n; ++i) keyed[i] = {keyAt(i), static_cast<std::uint32_t>(i)};
-    std::sort(keyed.begin(), keyed.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+    std::sort(keyed.begin(), keyed.end(), [](const Keyed& x, const Keyed& y) { return x.key < y.key; });
     KeyRanks r{Ranks(n), {}};
+    r.distinct.reserve(n);
     for (const auto& [key, position] : keyed) {
         if (r.distinct.empty() || r.distinct.back() != key) r.distinct.push_back(key);
         r.rank[position] = static_cast<std::uint32_t>(r.distinct.size() - 1);
@@ -390,6 +395,7 @@ Buckets rankedBuckets(const RankedRating& r, int scoreIndex) {
     b.survivals = std::accumulate(r.survivals.begin(), r.survivals.end(), std::int64_t{0});
     requireBothOutcomes(b.defaults, b.survivals);
     const std::size_t u = r.ranks.distinct.size();
+    for (auto* v : {&b.p, &b.q, &b.hitRate, &b.falseAlarmRate}) v->reserve(u);
     auto at = [&](std::size_t j) { return scoreIndex == 0 ? j : u - 1 - j; };
     double reference = scoreOfKey(r.ranks.distinct[at(0)]);
     std::int64_t d = 0, s = 0;

@@ -114,10 +114,7 @@ const std::wstring& CellValueImpl::GetWideString() const {
     return t.wide;
 }
 
-double CellValueImpl::GetNumber() const {
-    if (kind_ != CellKind::Number) XLF_FAIL("non number cell asked to be a number");
-    return payload_.number;
-}
+void CellValueImpl::notANumber() { XLF_FAIL("non number cell asked to be a number"); }
 
 bool CellValueImpl::GetBoolean() const {
     if (kind_ != CellKind::Boolean) XLF_FAIL("non boolean cell asked to be a bool");

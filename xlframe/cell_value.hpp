@@ -100,7 +100,11 @@ public:
 
     const std::string& GetString() const override;
     const std::wstring& GetWideString() const override;
-    double GetNumber() const override;
+    // Inline: tables of numbers are read and written through this, cell by cell.
+    double GetNumber() const override {
+        if (kind_ != CellKind::Number) notANumber();
+        return payload_.number;
+    }
     bool GetBoolean() const override;
     std::uint32_t GetErrorCode() const override;
 
@@ -138,6 +142,7 @@ private:
         bool flag;
         Texts* texts;
     };
+    [[noreturn]] static void notANumber();
     bool holdsTexts() const noexcept { return kind_ == CellKind::String || kind_ == CellKind::WideString; }
     // Inline: a large table's destruction is this test per cell.
     void release() noexcept {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <new>
 #include <memory>
@@ -575,6 +576,46 @@ public:
         if (element->xltype & xlbitXLFree) freeHostMemory(oper(element));
     }
 
+    // The cells of an array's elements in order, each made once as the table is filled: a
+    // vector filled from a counted range keeps its end in a register, where one emplace_back
+    // per element stores and reloads it each time. Each element is read exactly once.
+    struct CellReader {
+        using iterator_category = std::random_access_iterator_tag;
+        using value_type = CellValueImpl;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = CellValueImpl;
+
+        CellValueImpl operator*() const {
+            if ((at->xltype & (xltypeMask | xlbitXLFree)) == xltypeNum) return CellValueImpl(at->val.num);
+            CellValueImpl cell;
+            operations->readCell(at, cell);
+            return cell;
+        }
+        CellReader& operator++() {
+            ++at;
+            return *this;
+        }
+        CellReader operator++(int) {
+            CellReader before = *this;
+            ++at;
+            return before;
+        }
+        CellReader& operator--() {
+            --at;
+            return *this;
+        }
+        CellReader& operator+=(difference_type n) {
+            at += n;
+            return *this;
+        }
+        difference_type operator-(const CellReader& other) const { return at - other.at; }
+        bool operator==(const CellReader& other) const { return at == other.at; }
+
+        const XlfOperSharedImpl* operations;
+        Record* at;
+    };
+
     CellMatrix toCellMatrix(LPXLFOPER op) const override {
         Record* record = rec(op);
         const DWORD type = typeOf(record);
@@ -593,15 +634,7 @@ public:
             std::vector<CellValueImpl> made;
             made.reserve(count);
             platform::adviseLargeAllocation(made.data(), count * sizeof(CellValueImpl));
-            for (std::size_t i = 0; i < count; ++i) {
-                Record* element = elements + i;
-                if ((element->xltype & (xltypeMask | xlbitXLFree)) == xltypeNum) {
-                    made.emplace_back(element->val.num);  // the bulk of every numeric range
-                } else {
-                    made.emplace_back();
-                    readCell(element, made.back());
-                }
-            }
+            made.insert(made.end(), CellReader{this, elements}, CellReader{this, elements + count});
             return CellMatrix(std::make_unique<CellMatrixImpl>(rowCount, columnCount, std::move(made)));
         }
         CellMatrix cells(rowCount, columnCount);
@@ -658,7 +691,15 @@ public:
             for (std::size_t r = 0; r < rowCount; ++r) {
                 const CellValueImpl* row = source + r * sourceColumns;
                 Record* target = elements + r * columnCount;
-                for (std::size_t c = 0; c < columnCount; ++c) writeCell(target + c, row[c], row[c].kind());
+                for (std::size_t c = 0; c < columnCount; ++c) {
+                    const CellValueImpl& cell = row[c];
+                    if (cell.kind() == CellKind::Number) {  // the bulk of every numeric table
+                        std::memset(static_cast<void*>(target + c), 0, sizeof(Record));
+                        number(target + c, cell.GetNumber());
+                    } else {
+                        writeCell(target + c, cell, cell.kind());
+                    }
+                }
             }
             return;
         }

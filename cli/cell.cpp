@@ -144,14 +144,19 @@ std::optional<double> readNumber(std::string_view text, bool decimalComma) {
     return value;
 }
 
-host::Value readCell(std::string_view text, bool decimalComma) {
-    if (text.empty()) return host::Blank{};
-    if (double number = 0.0; scanNumber(text, decimalComma, number)) return number;
+CellView readCellView(std::string_view text, bool decimalComma) {
+    using Kind = CellView::Kind;
+    if (text.empty()) return {};
+    if (double number = 0.0; scanNumber(text, decimalComma, number)) return {Kind::Number, number, {}};
     const std::string_view trimmed = trimBlanks(text);
-    if (equalsIgnoringCase(trimmed, "TRUE")) return true;
-    if (equalsIgnoringCase(trimmed, "FALSE")) return false;
-    if (auto code = errorCode(trimmed)) return host::ErrorValue{*code};
-    return std::string(text);
+    if (equalsIgnoringCase(trimmed, "TRUE")) return {Kind::Boolean, 1.0, {}};
+    if (equalsIgnoringCase(trimmed, "FALSE")) return {Kind::Boolean, 0.0, {}};
+    if (auto code = errorCode(trimmed)) return {Kind::Error, static_cast<double>(*code), {}};
+    return {Kind::Text, 0.0, text};
+}
+
+host::Value readCell(std::string_view text, bool decimalComma) {
+    return host::valueOf(readCellView(text, decimalComma));
 }
 
 std::string formatGeneral(double number) {

@@ -14,7 +14,13 @@ namespace cli {
 
 // Bad input of the command (a file, a reference, a formula): the message names where it is.
 class InputError : public std::runtime_error {
-public:
+   public:
+    using std::runtime_error::runtime_error;
+};
+
+// A failure of the machine rather than of the input: memory ran out, a file could not be written.
+class SystemError : public std::runtime_error {
+   public:
     using std::runtime_error::runtime_error;
 };
 
@@ -37,9 +43,13 @@ std::optional<int> errorCode(std::string_view literal);
 // 42 -> "#N/A"; unknown codes show as "#N/A".
 std::string_view errorLiteral(int code);
 
+using host::CellView;
+
 // Reads one cell's text the way a spreadsheet reads a typed or imported value. With
 // `decimalComma` a number may use a comma instead of the point ("0,25").
 host::Value readCell(std::string_view text, bool decimalComma = false);
+// The same without copying: a Text view points into `text`.
+CellView readCellView(std::string_view text, bool decimalComma = false);
 // Only the number part of readCell: digits with an optional sign, point, exponent and percent.
 std::optional<double> readNumber(std::string_view text, bool decimalComma = false);
 

@@ -1,44 +1,34 @@
 // Sheets read from CSV files as spreadsheets write them (RFC 4180 quoting, embedded separators and
-// line breaks, a UTF-8 byte-order mark, comma or semicolon separators), and tables written as CSV.
+// line breaks, a UTF-8 byte-order mark, comma or semicolon separators, UTF-8 or Windows-1252
+// texts), and tables written as CSV. A large file is read in blocks whose parts, split at line
+// ends outside quotes, are parsed on several threads at once; reading stops as soon as the file
+// passes a sheet's limits.
 //
 //   cli::Sheet data = cli::readCsvFile("data.csv", {});
-//   const host::Value& score = data.at(1, 0);   // cell A2
+//   host::Value score = data.at(1, 0);   // cell A2
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "cli/cell.hpp"
+#include "cli/sheet.hpp"
 
 namespace cli {
 
-// A cell whose text starts with "=": its position and the formula as written.
-struct FormulaCell {
-    std::size_t row = 0;
-    std::size_t column = 0;
-    std::string text;
-};
+// The most characters a cell holds.
+inline constexpr std::size_t maxCellCharacters = 32767;
 
-struct Sheet {
-    std::string name;  // as formulas name it: data!A1
-    std::string file;  // where it came from, for messages
-    std::size_t rows = 0;
-    std::size_t columns = 0;
-    std::vector<host::Value> cells;     // rows x columns, row-major
-    std::vector<FormulaCell> formulas;  // row-major order; their cells hold blanks
-    std::size_t usedRows = 0;           // rows of the file that hold something: whole columns end there
-    char separator = ',';
-
-    const host::Value& at(std::size_t row, std::size_t column) const;
-    host::Value& at(std::size_t row, std::size_t column) { return cells[row * columns + column]; }
-    // Grows the sheet so that the cell exists; new cells are blank.
-    void extend(std::size_t newRows, std::size_t newColumns);
-};
+enum class Encoding { Detect, Utf8, Windows1252 };
 
 struct CsvOptions {
     char separator = 0;  // ',' or ';'; 0 detects it from the first line
+    // Detect: UTF-8 (with or without byte-order mark), or Windows-1252 when the file's texts are
+    // not valid UTF-8, with one notice.
+    Encoding encoding = Encoding::Detect;
+    unsigned threads = 2;  // parts of a large file parsed at once
+    std::function<void(const std::string&)> notice{};
 };
 
 // The separator a spreadsheet would take for this text: the more frequent of ',' and ';' outside
@@ -46,12 +36,17 @@ struct CsvOptions {
 char detectSeparator(std::string_view text);
 
 // Parses CSV text into a sheet. `file` names the source in messages. Throws InputError naming the
-// file, row and column for malformed quoting and for sheets larger than a spreadsheet holds.
+// file, row and column for malformed quoting, bad text encoding and sheets larger than a
+// spreadsheet holds.
 Sheet parseCsv(std::string_view text, const std::string& file, CsvOptions options = {});
-// Reads a whole file; throws InputError when it cannot be read.
+// Reads a file ("-" is standard input); throws InputError when it cannot be read, is a folder or
+// anything else that is neither a regular file nor a pipe.
 Sheet readCsvFile(const std::string& path, CsvOptions options = {});
 // The file's name without folder and extension: "data/portfolio.csv" -> "portfolio".
 std::string sheetNameFromPath(const std::string& path);
+
+// "file: row 2, column 3 (cell C2)"
+std::string cellPlace(const std::string& file, std::size_t row, std::size_t column);
 
 // One field quoted as RFC 4180 wants when it holds the separator, a quote or a line break.
 std::string quoteCsvField(std::string_view field, char separator = ',');

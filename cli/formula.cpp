@@ -8,9 +8,27 @@
 namespace cli {
 
 FormulaError::FormulaError(const std::string& formula, std::size_t position, const std::string& problem)
-    : InputError("formula " + formula + " at position " + std::to_string(position) + ": " + problem),
+    : InputError("formula " + quoteFormula(formula, position) + " at position " + std::to_string(position) + ": " +
+                 problem),
       position_(position),
       problem_(problem) {}
+
+std::string quoteFormula(std::string_view formula, std::size_t position) {
+    constexpr std::size_t shown = 80;
+    if (formula.size() <= shown) return std::string(formula);
+    const std::size_t at = position > 0 ? std::min(position - 1, formula.size()) : 0;
+    std::size_t begin = at > shown / 2 ? at - shown / 2 : 0;
+    begin = std::min(begin, formula.size() - shown);
+    // Never cut a UTF-8 character in two.
+    auto isContinuation = [&](std::size_t i) {
+        return i < formula.size() && (static_cast<unsigned char>(formula[i]) & 0xC0) == 0x80;
+    };
+    while (begin > 0 && isContinuation(begin)) --begin;
+    std::size_t end = begin + shown;
+    while (isContinuation(end)) ++end;
+    return (begin > 0 ? "..." : "") + std::string(formula.substr(begin, end - begin)) +
+           (end < formula.size() ? "..." : "");
+}
 
 namespace {
 
@@ -30,7 +48,7 @@ struct Corner {
 };
 
 class Parser {
-public:
+   public:
     explicit Parser(std::string_view text) : text_(text) {}
 
     FormulaExpression formula() {
@@ -82,7 +100,7 @@ public:
         return reference;
     }
 
-private:
+   private:
     std::string_view text_;
     std::size_t at_ = 0;
 
@@ -318,10 +336,12 @@ private:
             ++at_;
         }
         if (digits > 0) {
-            if (row == 0 || row > maxRows) badReference(referenceStart, "rows run from 1 to " + std::to_string(maxRows));
+            if (row == 0 || row > maxRows)
+                badReference(referenceStart, "rows run from 1 to " + std::to_string(maxRows));
             corner.row = row - 1;
         }
-        if (letters == 0 && digits == 0) badReference(referenceStart, at_ == start ? "expected a cell such as A1" : "expected a column or a row");
+        if (letters == 0 && digits == 0)
+            badReference(referenceStart, at_ == start ? "expected a cell such as A1" : "expected a column or a row");
         if (isNameChar(peek())) badReference(referenceStart, "expected a cell such as A1");
         return corner;
     }

@@ -19,12 +19,12 @@ namespace cli {
 
 // A formula that cannot be read; `position` counts characters of the formula from 1.
 class FormulaError : public InputError {
-public:
+   public:
     FormulaError(const std::string& formula, std::size_t position, const std::string& problem);
     std::size_t position() const { return position_; }
     const std::string& problem() const { return problem_; }
 
-private:
+   private:
     std::size_t position_;
     std::string problem_;
 };
@@ -40,19 +40,23 @@ struct Reference {
 
 struct ArgumentExpression {
     enum class Kind { Omitted, Value, Reference, Array } kind = Kind::Omitted;
-    host::Value value;     // Value
-    Reference reference;   // Reference
-    host::Table array;     // Array
+    host::Value value;         // Value
+    Reference reference;       // Reference
+    host::Table array;         // Array
     std::size_t position = 0;  // 1-based start in the formula text
 };
 
 struct FormulaExpression {
-    std::string text;          // the formula as written
-    std::string name;          // the function name as written, prefix included
+    std::string text;  // the formula as written
+    std::string name;  // the function name as written, prefix included
     std::size_t namePosition = 0;
     std::vector<ArgumentExpression> arguments;
     std::size_t closePosition = 0;  // of the closing parenthesis
 };
+
+// The formula for a message: whole when short, else about 80 characters around `position` (counted
+// from 1; 0 for the start) with "..." where it is cut.
+std::string quoteFormula(std::string_view formula, std::size_t position = 0);
 
 // Parses one formula; the leading "=" is optional. Throws FormulaError.
 FormulaExpression parseFormula(std::string_view text);

@@ -1,17 +1,19 @@
 // tavirune: a command-line spreadsheet host. It loads Tavirune.xll through the stand-in host, as a
 // spreadsheet program loads an add-in, and computes formulas over CSV sheets with it.
+#include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 
 #include "cli/app.hpp"
+#include "cli/files.hpp"
 #include "host/host_platform.hpp"
 #include "host/standin_host.hpp"
 
 namespace {
 
 class LoadedAddin : public cli::FunctionTable {
-public:
+   public:
     explicit LoadedAddin(const std::string& path) { host_.load(path); }
     ~LoadedAddin() override {
         try {
@@ -28,22 +30,35 @@ public:
         return host_.call(function, arguments);
     }
 
-private:
+   private:
     host::StandInHost host_;
 };
 
-// Tavirune.xll beside the executable, as a spreadsheet finds an add-in installed with it.
+// Tavirune.xll one folder up, where the Windows package keeps it apart from this host's own
+// XLCALL32.DLL (a spreadsheet opening the add-in must never find that one beside it), or beside
+// the executable, as in a build folder.
 std::string defaultAddinPath() {
     const std::string path = host::detail::executablePath();
     if (path.empty()) return "Tavirune.xll";
-    const std::filesystem::path executable(path);
-    return (executable.parent_path() / "Tavirune.xll").string();
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    const std::filesystem::path above = folder.parent_path() / "Tavirune.xll", beside = folder / "Tavirune.xll";
+    std::error_code error;
+    if (std::filesystem::is_regular_file(beside, error)) return beside.string();
+#ifdef _WIN32
+    return above.string();
+#else
+    return std::filesystem::is_regular_file(above, error) ? above.string() : beside.string();
+#endif
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
+#ifdef SIGPIPE
+    // A closed pipe is reported as a failed write, with a message, rather than ending the process.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     cli::Environment environment;
     environment.defaultAddin = defaultAddinPath();
     environment.loadAddin = [](const std::string& path) -> std::unique_ptr<cli::FunctionTable> {
@@ -54,5 +69,12 @@ int main(int argc, char** argv) {
     // stream on the standard error's buffer.
     std::ostream errors(std::cerr.rdbuf());
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    return cli::runCommand(arguments, std::cout, errors, environment);
+    const int status = cli::runCommand(arguments, std::cout, errors, environment);
+    try {
+        cli::closeStandardOutput();
+    } catch (const std::exception& error) {
+        errors << "tavirune: " << error.what() << "\n";
+        return status == 0 ? 1 : status;
+    }
+    return status;
 }

@@ -1,11 +1,10 @@
 // Rendering of cells for the terminal, for CSV files and for JSON readers.
 #include "cli/output.hpp"
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <nlohmann/json.hpp>
 
 #include "cli/workbook.hpp"
 
@@ -102,13 +101,15 @@ std::string renderTable(const host::Table& table) {
     return out;
 }
 
-std::string renderJson(const host::Table& table) { return cellsJson(table).dump(); }
+std::string renderJson(const host::Table& table) {
+    return cellsJson(table).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
 
 host::Table usedCells(const Sheet& sheet) {
     std::size_t rows = 0, columns = 0;
-    for (std::size_t r = 0; r < sheet.rows; ++r) {
-        for (std::size_t c = 0; c < sheet.columns; ++c) {
-            if (!std::holds_alternative<host::Blank>(sheet.at(r, c))) {
+    for (std::size_t r = 0; r < sheet.rows(); ++r) {
+        for (std::size_t c = 0; c < sheet.columns(); ++c) {
+            if (!sheet.isBlank(r, c)) {
                 rows = std::max(rows, r + 1);
                 columns = std::max(columns, c + 1);
             }
@@ -121,7 +122,8 @@ host::Table usedCells(const Sheet& sheet) {
     return table;
 }
 
-std::string renderResults(Format format, const std::vector<std::string>& formulas, const std::vector<host::Table>& results) {
+std::string renderResults(Format format, const std::vector<std::string>& formulas,
+                          const std::vector<host::Table>& results) {
     std::string out;
     if (format == Format::Json) {
         nlohmann::json all = nlohmann::json::array();
@@ -131,12 +133,14 @@ std::string renderResults(Format format, const std::vector<std::string>& formula
                            {"columns", results[i].columns},
                            {"cells", cellsJson(results[i])}});
         }
-        return all.dump(2) + "\n";
+        return all.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     }
     for (std::size_t i = 0; i < results.size(); ++i) {
         if (i > 0) out += "\n";
-        if (format == Format::Table) out += formulas[i] + "\n" + renderTable(results[i]);
-        else out += writeCsv(results[i]);
+        if (format == Format::Table)
+            out += formulas[i] + "\n" + renderTable(results[i]);
+        else
+            out += writeCsv(results[i]);
     }
     return out;
 }
@@ -144,12 +148,17 @@ std::string renderResults(Format format, const std::vector<std::string>& formula
 std::string renderSheet(Format format, const Sheet& sheet) {
     const host::Table table = usedCells(sheet);
     switch (format) {
-    case Format::Table: return renderTable(table);
-    case Format::Csv: return writeCsv(table);
-    case Format::Json:
-        return nlohmann::json{{"sheet", sheet.name}, {"rows", table.rows}, {"columns", table.columns}, {"cells", cellsJson(table)}}
-                   .dump(2) +
-               "\n";
+        case Format::Table:
+            return renderTable(table);
+        case Format::Csv:
+            return writeCsv(table);
+        case Format::Json:
+            return nlohmann::json{{"sheet", sheet.name},
+                                  {"rows", table.rows},
+                                  {"columns", table.columns},
+                                  {"cells", cellsJson(table)}}
+                       .dump(2, ' ', false, nlohmann::json::error_handler_t::replace) +
+                   "\n";
     }
     return {};
 }
@@ -161,15 +170,16 @@ std::string renderFunctions(Format format, const std::vector<const host::Registr
             nlohmann::json arguments = nlohmann::json::array();
             const auto names = argumentNames(*function);
             for (std::size_t i = 0; i < names.size(); ++i) {
-                arguments.push_back({{"name", names[i]},
-                                     {"help", i < function->argumentHelp.size() ? trim(function->argumentHelp[i]) : ""}});
+                arguments.push_back(
+                    {{"name", names[i]},
+                     {"help", i < function->argumentHelp.size() ? trim(function->argumentHelp[i]) : ""}});
             }
             all.push_back({{"name", function->name},
                            {"category", function->category},
                            {"description", trim(function->description)},
                            {"arguments", arguments}});
         }
-        return all.dump(2) + "\n";
+        return all.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     }
     std::string out;
     for (std::size_t f = 0; f < functions.size(); ++f) {

@@ -25,7 +25,8 @@ host::Table usedCells(const Sheet& sheet);
 // Each formula with its result: in table form the formula on a line, then its table; in CSV form
 // the tables one after another with an empty line between; in JSON an array of
 // {"formula", "rows", "columns", "cells"}.
-std::string renderResults(Format format, const std::vector<std::string>& formulas, const std::vector<host::Table>& results);
+std::string renderResults(Format format, const std::vector<std::string>& formulas,
+                          const std::vector<host::Table>& results);
 std::string renderSheet(Format format, const Sheet& sheet);
 // The registered functions as a function wizard lists them: name and arguments, category,
 // description, and each argument's help text.

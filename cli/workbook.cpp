@@ -1,12 +1,11 @@
 // Binding formulas to the add-in's registrations and recalculating a workbook.
 #include "cli/workbook.hpp"
 
-#include "cli/memory.hpp"
-
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <exception>
+#include <limits>
 #include <set>
 #include <thread>
 #include <utility>
@@ -17,7 +16,8 @@ namespace {
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
     }
     return true;
 }
@@ -87,15 +87,16 @@ BoundFormula Workbook::bind(const FormulaExpression& formula, const std::vector<
     BoundFormula bound;
     bound.text = formula.text;
     bound.function = findFunction(registrations, formula.name);
-    if (!bound.function) throw FormulaError(formula.text, formula.namePosition, "unknown function \"" + formula.name + "\"");
+    if (!bound.function)
+        throw FormulaError(formula.text, formula.namePosition, "unknown function \"" + formula.name + "\"");
     const auto names = argumentNames(*bound.function);
     const std::size_t required = requiredArguments(*bound.function);
     // "f()" gives no argument; but for a function of one argument it reads as that argument omitted.
     const std::size_t given = formula.arguments.size();
     if (given > names.size()) {
-        throw FormulaError(formula.text, formula.arguments[names.size()].position,
-                           "too many arguments: " + bound.function->name + " takes " +
-                               plural(names.size(), "argument"));
+        throw FormulaError(
+            formula.text, formula.arguments[names.size()].position,
+            "too many arguments: " + bound.function->name + " takes " + plural(names.size(), "argument"));
     }
     if (given < required) {
         std::string missing;
@@ -117,24 +118,17 @@ BoundFormula Workbook::bind(const FormulaExpression& formula, const std::vector<
                 if (!found) {
                     std::string known;
                     for (const auto& sheet : sheets) known += (known.empty() ? "" : ", ") + sheet.name;
-                    throw FormulaError(formula.text, argument.position,
-                                       "bad reference: no sheet named \"" + reference.sheet + "\" (sheets: " + known + ")");
+                    throw FormulaError(
+                        formula.text, argument.position,
+                        "bad reference: no sheet named \"" + reference.sheet + "\" (sheets: " + known + ")");
                 }
                 sheetIndex = *found;
             }
             if (sheetIndex >= sheets.size())
                 throw FormulaError(formula.text, argument.position, "bad reference: there is no sheet to refer to");
-            const Sheet& sheet = sheets[sheetIndex];
-            Range range{sheetIndex, reference.firstRow, reference.firstColumn, reference.lastRow, reference.lastColumn};
-            // Whole columns and rows end where the sheet's data ends.
-            if (reference.wholeColumns) range.lastRow = std::max<std::size_t>(sheet.usedRows, 1) - 1;
-            if (reference.wholeRows) range.lastColumn = std::max<std::size_t>(sheet.columns, 1) - 1;
-            const std::size_t cells = (range.lastRow - range.firstRow + 1) * (range.lastColumn - range.firstColumn + 1);
-            if (cells > maxRangeCells) {
-                throw FormulaError(formula.text, argument.position,
-                                   "the range holds " + std::to_string(cells) + " cells, more than the " +
-                                       std::to_string(maxRangeCells) + " one argument may hold");
-            }
+            // Whole columns and rows stay open here; they are cut to the data when read.
+            const Range range{sheetIndex, reference.firstRow, reference.firstColumn, reference.lastRow,
+                              reference.lastColumn};
             out.range = range;
         }
         bound.arguments.push_back(std::move(out));
@@ -175,22 +169,70 @@ void parallelFor(std::size_t count, unsigned threads, const std::function<void(s
     }
 }
 
+namespace {
+
+// The cells of a sheet range, read by the host straight into its records. The add-in knows only
+// the host's classic error codes, so #SPILL! reaches it as #VALUE!.
+class RangeCells final : public host::CellSource {
+   public:
+    RangeCells(const Sheet& sheet, const Range& range) : sheet_(sheet), range_(range) {}
+    std::size_t rows() const override { return range_.lastRow - range_.firstRow + 1; }
+    std::size_t columns() const override { return range_.lastColumn - range_.firstColumn + 1; }
+    void readColumn(std::size_t column, std::size_t first, std::size_t count, CellView* out) const override {
+        sheet_.readColumn(range_.firstColumn + column, range_.firstRow + first, count, out);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (out[i].kind == CellView::Kind::Error && out[i].number == errorSpill) out[i].number = errorValue;
+        }
+    }
+
+   private:
+    const Sheet& sheet_;
+    Range range_;
+};
+
+// How many trailing rows (or columns) of [first, last] lie beyond the `used` ones; one always stays.
+std::size_t beyond(std::size_t first, std::size_t last, std::size_t used) {
+    if (last < used) return 0;
+    return std::min(last - std::max(first, used) + 1, last - first);
+}
+
+}  // namespace
+
+// Cuts the trailing rows (or columns) of each range that lie beyond its sheet's data, but only as
+// many as every range of the same height (or width) can lose, so that equal shapes stay equal.
+void Calculation::cutAlike(std::vector<Range>& ranges, bool rows) const {
+    std::vector<std::size_t> drop(ranges.size()), length(ranges.size());
+    for (std::size_t i = 0; i < ranges.size(); ++i) {
+        length[i] = rows ? ranges[i].lastRow - ranges[i].firstRow : ranges[i].lastColumn - ranges[i].firstColumn;
+        const Sheet& sheet = workbook_.sheets[ranges[i].sheet];
+        drop[i] = rows ? beyond(ranges[i].firstRow, ranges[i].lastRow, sheet.rows())
+                       : beyond(ranges[i].firstColumn, ranges[i].lastColumn, sheet.columns());
+    }
+    for (std::size_t i = 0; i < ranges.size(); ++i) {
+        std::size_t least = drop[i];
+        for (std::size_t j = 0; j < ranges.size(); ++j) {
+            if (length[j] == length[i]) least = std::min(least, drop[j]);
+        }
+        (rows ? ranges[i].lastRow : ranges[i].lastColumn) -= least;
+    }
+}
+
 struct Calculation::Node {
     std::size_t sheet = 0, row = 0, column = 0;
     std::string where;  // "book.csv: cell C5"
     BoundFormula formula;
     std::vector<Range> ranges;
-    bool done = false;
     bool placed = false;  // its result covers more than its own cell
     Range area;           // the cells its result covers once done
+    std::size_t level = 0;
+    bool circular = false;
     host::Table result;
-    std::vector<std::size_t> unresolved;  // formulas still pending when this one was computed
 
     Range anchor() const { return {sheet, row, column, row, column}; }
 };
 
 Calculation::Calculation(Workbook& workbook, const FunctionTable& functions, CalculationOptions options)
-    : workbook_(workbook), functions_(functions), options_(options) {
+    : workbook_(workbook), functions_(functions), options_(options), anchors_(workbook.sheets.size()) {
     for (std::size_t s = 0; s < workbook_.sheets.size(); ++s) {
         for (const auto& cell : workbook_.sheets[s].formulas) {
             Node node;
@@ -207,50 +249,82 @@ Calculation::Calculation(Workbook& workbook, const FunctionTable& functions, Cal
                 if (argument.kind == ArgumentExpression::Kind::Reference) node.ranges.push_back(argument.range);
             }
             node.area = node.anchor();
+            anchors_[s].push_back({cell.column, cell.row, nodes_.size()});
             nodes_.push_back(std::move(node));
         }
+        std::sort(anchors_[s].begin(), anchors_[s].end());
     }
 }
 
 Calculation::~Calculation() = default;
 
-host::Table Calculation::readRange(const Range& range) const {
-    const Sheet& sheet = workbook_.sheets[range.sheet];
-    host::Table table;
-    table.rows = range.lastRow - range.firstRow + 1;
-    table.columns = range.lastColumn - range.firstColumn + 1;
-    reserveLarge(table.cells, table.rows * table.columns);
-    for (std::size_t r = range.firstRow; r <= range.lastRow; ++r) {
-        for (std::size_t c = range.firstColumn; c <= range.lastColumn; ++c) {
-            if (r >= sheet.rows || c >= sheet.columns) {
-                table.cells.emplace_back(host::Blank{});
-                continue;
-            }
-            const host::Value& cell = sheet.cells[r * sheet.columns + c];
-            // The add-in knows only the host's classic error codes.
-            if (const auto* error = std::get_if<host::ErrorValue>(&cell); error && error->code == errorSpill)
-                table.cells.emplace_back(host::ErrorValue{errorValue});
-            else
-                table.cells.push_back(cell);
+// Calls visit(node) for each formula cell inside the range: per column that holds formulas, a
+// search for the rows, so that a whole column costs what its formulas cost.
+template <class Visit>
+void Calculation::formulasIn(const Range& range, Visit visit) const {
+    const auto& anchors = anchors_[range.sheet];
+    auto at = std::lower_bound(anchors.begin(), anchors.end(),
+                               std::array<std::size_t, 3>{range.firstColumn, range.firstRow, 0});
+    while (at != anchors.end() && (*at)[0] <= range.lastColumn) {
+        if ((*at)[1] < range.firstRow) {
+            at = std::lower_bound(at, anchors.end(), std::array<std::size_t, 3>{(*at)[0], range.firstRow, 0});
+        } else if ((*at)[1] > range.lastRow) {
+            at = std::lower_bound(at, anchors.end(), std::array<std::size_t, 3>{(*at)[0] + 1, range.firstRow, 0});
+        } else {
+            visit((*at)[2]);
+            ++at;
         }
     }
-    return table;
 }
 
-host::Table Calculation::compute(const BoundFormula& formula) const {
+host::Table Calculation::compute(const BoundFormula& formula, const std::string& where) const {
     std::vector<host::Argument> arguments;
     const std::size_t count = argumentNames(*formula.function).size();
     arguments.reserve(count);
+    // Ranges cut to their sheets' data; those of one formula with the same rows (or columns) as
+    // written lose the same number, so that matching shapes still match.
+    std::vector<Range> cut;
+    for (const auto& argument : formula.arguments) {
+        if (argument.kind == ArgumentExpression::Kind::Reference) cut.push_back(argument.range);
+    }
+    cutAlike(cut, true);
+    cutAlike(cut, false);
+    std::size_t next = 0;
     for (const auto& argument : formula.arguments) {
         switch (argument.kind) {
-        case ArgumentExpression::Kind::Omitted: arguments.push_back(host::Argument::missing()); break;
-        case ArgumentExpression::Kind::Value: arguments.push_back(host::Argument::fromValue(argument.value)); break;
-        case ArgumentExpression::Kind::Reference: arguments.push_back(host::Argument::fromRange(readRange(argument.range))); break;
-        case ArgumentExpression::Kind::Array: arguments.push_back(host::Argument::fromRange(argument.array)); break;
+            case ArgumentExpression::Kind::Omitted:
+                arguments.push_back(host::Argument::missing());
+                break;
+            case ArgumentExpression::Kind::Value:
+                arguments.push_back(host::Argument::fromValue(argument.value));
+                break;
+            case ArgumentExpression::Kind::Array:
+                arguments.push_back(host::Argument::fromRange(argument.array));
+                break;
+            case ArgumentExpression::Kind::Reference: {
+                const Range& range = cut[next++];
+                const std::size_t cells =
+                    (range.lastRow - range.firstRow + 1) * (range.lastColumn - range.firstColumn + 1);
+                if (cells > maxRangeCells) {
+                    throw InputError(where + "formula " + quoteFormula(formula.text) + ": a range holds " +
+                                     std::to_string(cells) + " cells with data, more than the " +
+                                     std::to_string(maxRangeCells) + " one argument may hold");
+                }
+                arguments.push_back(
+                    host::Argument::fromSource(std::make_shared<RangeCells>(workbook_.sheets[range.sheet], range)));
+                break;
+            }
         }
     }
     while (arguments.size() < count) arguments.push_back(host::Argument::missing());
-    host::Table result = functions_.call(*formula.function, arguments);
+    host::Table result;
+    try {
+        result = functions_.call(*formula.function, arguments);
+    } catch (const std::bad_alloc&) {
+        throw SystemError(where + "formula " + quoteFormula(formula.text) + ": memory ran out while computing it");
+    } catch (const std::exception& error) {
+        throw InputError(where + "formula " + quoteFormula(formula.text) + ": the add-in call failed: " + error.what());
+    }
     if (result.rows == 0 || result.columns == 0 || result.cells.size() != result.rows * result.columns) {
         // What a spreadsheet shows for a function that returns nothing.
         result = host::Table(1, 1);
@@ -261,50 +335,36 @@ host::Table Calculation::compute(const BoundFormula& formula) const {
 
 std::vector<host::Table> Calculation::evaluate(const std::vector<BoundFormula>& formulas) const {
     std::vector<host::Table> results(formulas.size());
-    parallelFor(formulas.size(), options_.threads, [&](std::size_t i) {
-        try {
-            results[i] = compute(formulas[i]);
-        } catch (const std::exception& error) {
-            throw InputError("formula " + formulas[i].text + ": the add-in call failed: " + error.what());
-        }
-    });
+    parallelFor(formulas.size(), options_.threads, [&](std::size_t i) { results[i] = compute(formulas[i], ""); });
     return results;
 }
 
 void Calculation::place(Node& node) {
     Sheet& sheet = workbook_.sheets[node.sheet];
     const host::Table& result = node.result;
-    node.done = true;
     node.area = node.anchor();
     node.placed = false;
-    sheet.extend(node.row + 1, node.column + 1);
-    if (result.rows == 1 && result.columns == 1) {
-        sheet.at(node.row, node.column) = result.at(0, 0);
-        return;
-    }
-    auto fail = [&](int code) { sheet.at(node.row, node.column) = host::ErrorValue{code}; };
+    if (result.rows == 1 && result.columns == 1) return sheet.set(node.row, node.column, result.at(0, 0));
+    auto fail = [&](int code) { sheet.setError(node.row, node.column, code); };
     if (node.row + result.rows > maxRows || node.column + result.columns > maxColumns) return fail(errorSpill);
     const Range area{node.sheet, node.row, node.column, node.row + result.rows - 1, node.column + result.columns - 1};
     for (const auto& range : node.ranges) {
         if (intersects(range, area)) {
-            warnings_.push_back(node.where + ": circular reference: the result would spill into the formula's own input");
+            warnings_.push_back(node.where +
+                                ": circular reference: the result would spill into the formula's own input");
             return fail(errorRef);
         }
     }
-    for (const auto& other : nodes_) {
-        if (&other == &node) continue;
-        if (area.contains(other.sheet, other.row, other.column) || (other.placed && intersects(other.area, area)))
-            return fail(errorSpill);
+    bool blocked = false;
+    formulasIn(area, [&](std::size_t other) { blocked = blocked || &nodes_[other] != &node; });
+    for (const auto& other : nodes_) blocked = blocked || (other.placed && intersects(other.area, area));
+    for (std::size_t c = area.firstColumn; c <= area.lastColumn && !blocked; ++c) {
+        for (std::size_t r = area.firstRow; r <= area.lastRow && !blocked; ++r)
+            blocked = (r != node.row || c != node.column) && !sheet.isBlank(r, c);
     }
-    for (std::size_t r = area.firstRow; r <= area.lastRow; ++r) {
-        for (std::size_t c = area.firstColumn; c <= area.lastColumn; ++c) {
-            if ((r != node.row || c != node.column) && !std::holds_alternative<host::Blank>(std::as_const(sheet).at(r, c)))
-                return fail(errorSpill);
-        }
-    }
-    sheet.extend(area.lastRow + 1, area.lastColumn + 1);
+    if (blocked) return fail(errorSpill);
     for (std::size_t r = 0; r < result.rows; ++r) {
-        for (std::size_t c = 0; c < result.columns; ++c) sheet.at(node.row + r, node.column + c) = result.at(r, c);
+        for (std::size_t c = 0; c < result.columns; ++c) sheet.set(node.row + r, node.column + c, result.at(r, c));
     }
     node.area = area;
     node.placed = true;
@@ -314,157 +374,134 @@ void Calculation::restore() {
     for (auto& node : nodes_) {
         Sheet& sheet = workbook_.sheets[node.sheet];
         const Range& area = node.placed ? node.area : node.anchor();
-        for (std::size_t r = area.firstRow; r <= area.lastRow && r < sheet.rows; ++r) {
-            for (std::size_t c = area.firstColumn; c <= area.lastColumn && c < sheet.columns; ++c)
-                sheet.at(r, c) = host::Blank{};
+        for (std::size_t r = area.firstRow; r <= area.lastRow; ++r) {
+            for (std::size_t c = area.firstColumn; c <= area.lastColumn; ++c) sheet.clear(r, c);
         }
-        node.done = false;
         node.placed = false;
+        node.circular = false;
         node.area = node.anchor();
         node.result = host::Table{};
-        node.unresolved.clear();
     }
     warnings_.clear();
 }
 
-// One pass over all formulas. Returns false when a formula computed ahead of another turned out
-// to read that one's spilled result; `discovered` then holds those (reader, writer) pairs.
-bool Calculation::calculateOnce(std::vector<std::pair<std::size_t, std::size_t>>& discovered) {
+// One calculation in one topological order of the known dependencies: a formula needs those whose
+// cells its ranges hold, and those found in an earlier round to spill into its ranges. Returns
+// false when a formula was computed no later than one whose spill reached its ranges; `needs`
+// then holds those pairs too, and the caller starts again.
+bool Calculation::calculateOnce(std::vector<std::vector<std::size_t>>& needs) {
     const std::size_t count = nodes_.size();
-    const std::set<std::pair<std::size_t, std::size_t>> known(discovered.begin(), discovered.end());
-    auto markCircular = [&](const std::vector<std::size_t>& members) {
-        std::string cells;
-        for (std::size_t i : members) cells += (cells.empty() ? "" : ", ") + workbook_.sheets[nodes_[i].sheet].name + "!" +
-                                               cellName(nodes_[i].row, nodes_[i].column);
-        warnings_.push_back(workbook_.sheets[nodes_[members.front()].sheet].file + ": circular reference between " + cells);
-        for (std::size_t i : members) {
-            nodes_[i].result = host::Table(1, 1);
-            nodes_[i].result.at(0, 0) = host::ErrorValue{errorRef};
-            place(nodes_[i]);
-        }
-    };
-    // A formula whose own cell lies in one of its ranges reads itself.
+    std::vector<std::vector<std::size_t>> edges(count);
     for (std::size_t i = 0; i < count; ++i) {
-        const Node& node = nodes_[i];
-        if (std::any_of(node.ranges.begin(), node.ranges.end(),
-                        [&](const Range& r) { return r.contains(node.sheet, node.row, node.column); }))
-            markCircular({i});
+        for (const Range& range : nodes_[i].ranges) formulasIn(range, [&](std::size_t j) { edges[i].push_back(j); });
+        edges[i].insert(edges[i].end(), needs[i].begin(), needs[i].end());
     }
-    // A pending formula may still write into any cell below and right of its own.
-    auto mayWrite = [&](std::size_t writer, const Range& range) {
-        const Node& node = nodes_[writer];
-        return range.sheet == node.sheet && range.lastRow >= node.row && range.lastColumn >= node.column;
-    };
-    // Certain dependencies: the reader's range holds the writer's cell, or was found to meet its spill.
-    auto needs = [&](std::size_t reader, std::size_t writer) {
-        if (known.count({reader, writer})) return true;
-        const Node& node = nodes_[writer];
-        return std::any_of(nodes_[reader].ranges.begin(), nodes_[reader].ranges.end(),
-                           [&](const Range& r) { return r.contains(node.sheet, node.row, node.column); });
-    };
 
-    std::vector<std::size_t> pending;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (!nodes_[i].done) pending.push_back(i);
-    }
-    while (!pending.empty()) {
-        std::vector<std::size_t> ready;
-        for (std::size_t f : pending) {
-            bool blocked = false;
-            for (std::size_t g : pending) {
-                if (g == f) continue;
-                for (const auto& range : nodes_[f].ranges) blocked = blocked || mayWrite(g, range);
-                if (blocked) break;
-            }
-            if (!blocked) ready.push_back(f);
-        }
-        bool speculative = false;
-        if (ready.empty()) {
-            // Every pending formula waits for another: find the true cycles among them.
-            const std::size_t n = pending.size();
-            std::vector<std::vector<std::size_t>> edges(n);
-            for (std::size_t a = 0; a < n; ++a) {
-                for (std::size_t b = 0; b < n; ++b) {
-                    if (a != b && needs(pending[a], pending[b])) edges[a].push_back(b);
+    // Tarjan's strongly connected components, without recursion (a chain of formulas is deep);
+    // components come out with what they need before them.
+    constexpr std::size_t unseen = std::numeric_limits<std::size_t>::max();
+    std::vector<std::size_t> index(count, unseen), low(count, 0), component(count, unseen);
+    std::vector<std::size_t> stack, levels;
+    std::vector<std::pair<std::size_t, std::size_t>> path;  // (node, next edge to follow)
+    std::size_t counter = 0;
+    for (std::size_t root = 0; root < count; ++root) {
+        if (index[root] != unseen) continue;
+        path.push_back({root, 0});
+        index[root] = low[root] = counter++;
+        stack.push_back(root);
+        while (!path.empty()) {
+            auto& [v, next] = path.back();
+            if (next < edges[v].size()) {
+                const std::size_t w = edges[v][next++];
+                if (index[w] == unseen) {
+                    index[w] = low[w] = counter++;
+                    stack.push_back(w);
+                    path.push_back({w, 0});
+                } else if (component[w] == unseen) {
+                    low[v] = std::min(low[v], index[w]);
                 }
-            }
-            // Tarjan's strongly connected components.
-            std::vector<int> index(n, -1), low(n, 0);
-            std::vector<bool> onStack(n, false);
-            std::vector<std::size_t> stack;
-            std::vector<std::vector<std::size_t>> cycles;
-            int counter = 0;
-            std::function<void(std::size_t)> visit = [&](std::size_t v) {
-                index[v] = low[v] = counter++;
-                stack.push_back(v);
-                onStack[v] = true;
-                for (std::size_t w : edges[v]) {
-                    if (index[w] < 0) {
-                        visit(w);
-                        low[v] = std::min(low[v], low[w]);
-                    } else if (onStack[w]) {
-                        low[v] = std::min(low[v], index[w]);
-                    }
-                }
-                if (low[v] == index[v]) {
-                    std::vector<std::size_t> component;
-                    std::size_t w;
-                    do {
-                        w = stack.back();
-                        stack.pop_back();
-                        onStack[w] = false;
-                        component.push_back(pending[w]);
-                    } while (w != v);
-                    if (component.size() > 1) {
-                        std::sort(component.begin(), component.end());
-                        cycles.push_back(std::move(component));
-                    }
-                }
-            };
-            for (std::size_t v = 0; v < n; ++v) {
-                if (index[v] < 0) visit(v);
-            }
-            if (!cycles.empty()) {
-                std::sort(cycles.begin(), cycles.end());
-                for (const auto& cycle : cycles) markCircular(cycle);
-                std::erase_if(pending, [&](std::size_t i) { return nodes_[i].done; });
                 continue;
             }
-            // No true cycle: the waiting is only on spills that may never come. Compute the formulas
-            // that need no pending one, and check afterwards that no spill reached them.
-            for (std::size_t a = 0; a < n; ++a) {
-                if (edges[a].empty()) ready.push_back(pending[a]);
+            const std::size_t done = v;
+            path.pop_back();
+            if (!path.empty()) low[path.back().first] = std::min(low[path.back().first], low[done]);
+            if (low[done] != index[done]) continue;
+            // A component: its level follows the levels of the components it needs.
+            const std::size_t id = levels.size();
+            std::vector<std::size_t> members;
+            std::size_t w;
+            do {
+                w = stack.back();
+                stack.pop_back();
+                component[w] = id;
+                members.push_back(w);
+            } while (w != done);
+            std::size_t level = 0;
+            bool circular = members.size() > 1;
+            for (std::size_t m : members) {
+                for (std::size_t e : edges[m]) {
+                    if (component[e] != id)
+                        level = std::max(level, levels[component[e]] + 1);
+                    else if (e == m)
+                        circular = true;
+                }
             }
-            speculative = true;
+            levels.push_back(level);
+            std::sort(members.begin(), members.end());
+            for (std::size_t m : members) {
+                nodes_[m].level = level;
+                nodes_[m].circular = circular;
+            }
+            if (circular) {
+                std::string cells;
+                for (std::size_t m : members)
+                    cells += (cells.empty() ? "" : ", ") + workbook_.sheets[nodes_[m].sheet].name + "!" +
+                             cellName(nodes_[m].row, nodes_[m].column);
+                cycles_.push_back({members.front(), workbook_.sheets[nodes_[members.front()].sheet].file +
+                                                        ": circular reference between " + cells});
+            }
+        }
+    }
+
+    // Round by round: the formulas of a level need none of each other and run at once; their
+    // results are placed in the order of the cells, whatever the number of threads.
+    std::vector<std::vector<std::size_t>> rounds(levels.empty() ? 0
+                                                                : *std::max_element(levels.begin(), levels.end()) + 1);
+    for (std::size_t i = 0; i < count; ++i) rounds[nodes_[i].level].push_back(i);
+    std::sort(cycles_.begin(), cycles_.end());
+    for (const auto& round : rounds) {
+        std::vector<std::size_t> ready;
+        for (std::size_t i : round) {
+            if (!nodes_[i].circular) ready.push_back(i);
         }
         std::vector<host::Table> results(ready.size());
         parallelFor(ready.size(), options_.threads, [&](std::size_t k) {
-            Node& node = nodes_[ready[k]];
-            try {
-                results[k] = compute(node.formula);
-            } catch (const std::exception& error) {
-                throw InputError(node.where + ": formula " + node.formula.text + ": the add-in call failed: " + error.what());
-            }
+            results[k] = compute(nodes_[ready[k]].formula, nodes_[ready[k]].where + ": ");
         });
-        for (std::size_t k = 0; k < ready.size(); ++k) {
-            Node& node = nodes_[ready[k]];
-            node.result = std::move(results[k]);
-            if (speculative) {
-                for (std::size_t g : pending) {
-                    if (!std::binary_search(ready.begin(), ready.end(), g)) node.unresolved.push_back(g);
+        for (std::size_t k = 0; k < ready.size(); ++k) nodes_[ready[k]].result = std::move(results[k]);
+        for (std::size_t i : round) {
+            Node& node = nodes_[i];
+            if (node.circular) {
+                node.result = host::Table(1, 1);
+                node.result.at(0, 0) = host::ErrorValue{errorRef};
+                for (const auto& [first, text] : cycles_) {
+                    if (first == i) warnings_.push_back(text);
                 }
             }
             place(node);
         }
-        std::erase_if(pending, [&](std::size_t i) { return nodes_[i].done; });
     }
+    cycles_.clear();
 
+    // A spill that reached the range of a formula computed no later than it.
     bool consistent = true;
-    for (std::size_t f = 0; f < count; ++f) {
-        for (std::size_t g : nodes_[f].unresolved) {
-            for (const auto& range : nodes_[f].ranges) {
+    for (std::size_t g = 0; g < count; ++g) {
+        if (!nodes_[g].placed) continue;
+        for (std::size_t f = 0; f < count; ++f) {
+            if (f == g || nodes_[f].level > nodes_[g].level || nodes_[f].circular) continue;
+            for (const Range& range : nodes_[f].ranges) {
                 if (intersects(range, nodes_[g].area)) {
-                    discovered.emplace_back(f, g);
+                    needs[f].push_back(g);
                     consistent = false;
                     break;
                 }
@@ -475,13 +512,13 @@ bool Calculation::calculateOnce(std::vector<std::pair<std::size_t, std::size_t>>
 }
 
 void Calculation::run() {
-    std::vector<std::pair<std::size_t, std::size_t>> discovered;
+    std::vector<std::vector<std::size_t>> needs(nodes_.size());
     // Each repeat knows at least one more dependency, so this ends; the bound only guards the time.
     for (std::size_t attempt = 0; attempt <= nodes_.size(); ++attempt) {
-        if (calculateOnce(discovered)) return;
+        if (calculateOnce(needs)) return;
         restore();
     }
-    calculateOnce(discovered);
+    calculateOnce(needs);
 }
 
 }  // namespace cli

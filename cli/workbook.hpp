@@ -2,7 +2,9 @@
 // recalculates: results spill down and right from their cells, a blocked spill gives #SPILL!,
 // formulas that read other formulas' cells wait for them, and a circular reference gives #REF! in
 // the cells involved. Independent formulas run on several threads; the results do not depend on
-// how many.
+// how many. A range is cut to its sheet's data before it is read, so that a whole column of a
+// short sheet costs what its rows cost; ranges of one formula as long (or as wide) as each other
+// are cut alike and keep matching shapes.
 //
 //   cli::Workbook book;
 //   book.sheets.push_back(cli::readCsvFile("book.csv"));
@@ -10,6 +12,7 @@
 //   calculation.run();                       // book.sheets[0] now holds the computed values
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -23,16 +26,18 @@
 namespace cli {
 
 inline constexpr std::string_view functionPrefix = "Korvanth.Tavirune.";
-// More cells than this in one range argument is refused rather than exhausting memory.
+// More cells than this in one range argument (after it is cut to the data) is refused rather than
+// exhausting memory.
 inline constexpr std::size_t maxRangeCells = std::size_t{1} << 25;
 
 // What the command needs of a host that has loaded the add-in.
 class FunctionTable {
-public:
+   public:
     virtual ~FunctionTable() = default;
     virtual const std::vector<host::Registration>& registrations() const = 0;
     // Must be safe to call from several threads at once.
-    virtual host::Table call(const host::Registration& function, const std::vector<host::Argument>& arguments) const = 0;
+    virtual host::Table call(const host::Registration& function,
+                             const std::vector<host::Argument>& arguments) const = 0;
 };
 
 // By registered name, case-insensitive, with or without the "Korvanth.Tavirune." prefix.
@@ -47,7 +52,8 @@ struct Range {
     std::size_t sheet = 0;
     std::size_t firstRow = 0, firstColumn = 0, lastRow = 0, lastColumn = 0;
     bool contains(std::size_t sheetIndex, std::size_t row, std::size_t column) const {
-        return sheet == sheetIndex && row >= firstRow && row <= lastRow && column >= firstColumn && column <= lastColumn;
+        return sheet == sheetIndex && row >= firstRow && row <= lastRow && column >= firstColumn &&
+               column <= lastColumn;
     }
 };
 
@@ -71,8 +77,7 @@ struct Workbook {
     // Case-insensitive, as spreadsheets compare sheet names.
     std::optional<std::size_t> findSheet(std::string_view name) const;
     // Resolves the function and the references; unqualified references go to `defaultSheet`.
-    // Throws FormulaError for an unknown function or sheet, a wrong number of arguments, or a range
-    // too large.
+    // Throws FormulaError for an unknown function or sheet or a wrong number of arguments.
     BoundFormula bind(const FormulaExpression& formula, const std::vector<host::Registration>& registrations,
                       std::size_t defaultSheet) const;
 };
@@ -82,7 +87,7 @@ struct CalculationOptions {
 };
 
 class Calculation {
-public:
+   public:
     // Binds every formula cell of every sheet; throws InputError ("file: cell C5: formula ...") on
     // the first bad one, before anything is computed.
     Calculation(Workbook& workbook, const FunctionTable& functions, CalculationOptions options = {});
@@ -90,24 +95,30 @@ public:
     Calculation(const Calculation&) = delete;
     Calculation& operator=(const Calculation&) = delete;
 
-    // Computes every formula cell and writes the results into the sheets.
+    // Computes every formula cell and writes the results into the sheets: formulas in one
+    // topological order of what they read, in rounds of formulas that need none of each other.
     void run();
     // Computes formulas that live in no cell (after run()), on the configured threads.
     std::vector<host::Table> evaluate(const std::vector<BoundFormula>& formulas) const;
     // One line per circular reference found by run().
     const std::vector<std::string>& warnings() const { return warnings_; }
 
-private:
+   private:
     struct Node;
     Workbook& workbook_;
     const FunctionTable& functions_;
     CalculationOptions options_;
     std::vector<Node> nodes_;
     std::vector<std::string> warnings_;
+    // Per sheet, the formula cells as (column, row, node), sorted.
+    std::vector<std::vector<std::array<std::size_t, 3>>> anchors_;
+    std::vector<std::pair<std::size_t, std::string>> cycles_;  // first member, warning
 
-    host::Table compute(const BoundFormula& formula) const;
-    host::Table readRange(const Range& range) const;
-    bool calculateOnce(std::vector<std::pair<std::size_t, std::size_t>>& discovered);
+    host::Table compute(const BoundFormula& formula, const std::string& where) const;
+    void cutAlike(std::vector<Range>& ranges, bool rows) const;
+    template <class Visit>
+    void formulasIn(const Range& range, Visit visit) const;
+    bool calculateOnce(std::vector<std::vector<std::size_t>>& needs);
     void place(Node& node);
     void restore();
 };

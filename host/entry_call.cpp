@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <stdexcept>
 
@@ -45,11 +46,20 @@ std::optional<Signature> parseTypeText(std::string_view text, int hostVersion) {
     while (auto argument = code()) signature.arguments.push_back(*argument);
     for (; i < text.size(); ++i) {
         switch (text[i]) {
-        case '!': signature.isVolatile = true; break;
-        case '$': signature.threadSafe = true; break;
-        case '#': signature.macroEquivalent = true; break;
-        case '&': signature.clusterSafe = true; break;
-        default: return std::nullopt;
+            case '!':
+                signature.isVolatile = true;
+                break;
+            case '$':
+                signature.threadSafe = true;
+                break;
+            case '#':
+                signature.macroEquivalent = true;
+                break;
+            case '&':
+                signature.clusterSafe = true;
+                break;
+            default:
+                return std::nullopt;
         }
     }
     if (signature.arguments.size() > xlMaxOperands) return std::nullopt;
@@ -62,7 +72,8 @@ std::optional<Signature> parseTypeText(std::string_view text, int hostVersion) {
         }
         return false;
     };
-    if (hostVersion < 12 && (uses("Q") || uses("U") || uses("C%") || uses("K%") || signature.threadSafe)) return std::nullopt;
+    if (hostVersion < 12 && (uses("Q") || uses("U") || uses("C%") || uses("K%") || signature.threadSafe))
+        return std::nullopt;
     if (hostVersion < 14 && (uses("X") || uses(">") || signature.clusterSafe)) return std::nullopt;
     return signature;
 }
@@ -79,12 +90,20 @@ Table single(Value value) {
 // that cell; a larger range is #VALUE!, as a spreadsheet gives without implicit intersection.
 Value scalarOf(const Argument& argument) {
     switch (argument.kind) {
-    case Argument::Kind::Missing: return Blank{};
-    case Argument::Kind::Scalar: return argument.scalar;
-    case Argument::Kind::Range:
-        if (argument.range.rows == 1 && argument.range.columns == 1 && argument.range.cells.size() == 1)
-            return argument.range.cells[0];
-        return ErrorValue{xlerrValue};
+        case Argument::Kind::Missing:
+            return Blank{};
+        case Argument::Kind::Scalar:
+            return argument.scalar;
+        case Argument::Kind::Range:
+            if (argument.source) {
+                if (argument.source->rows() != 1 || argument.source->columns() != 1) return ErrorValue{xlerrValue};
+                CellView cell;
+                argument.source->readColumn(0, 0, 1, &cell);
+                return valueOf(cell);
+            }
+            if (argument.range.rows == 1 && argument.range.columns == 1 && argument.range.cells.size() == 1)
+                return argument.range.cells[0];
+            return ErrorValue{xlerrValue};
     }
     return Blank{};
 }
@@ -106,7 +125,8 @@ std::optional<std::string> textFrom(const Value& value) {
 }
 
 const Table& checked(const Table& table) {
-    if (table.cells.size() != table.rows * table.columns) throw std::invalid_argument("a range's cells do not match its size");
+    if (table.cells.size() != table.rows * table.columns)
+        throw std::invalid_argument("a range's cells do not match its size");
     return table;
 }
 
@@ -117,65 +137,94 @@ union Slot {
     std::int16_t flag;
 };
 
+// The arena of the outermost call on each thread, kept from call to call: a large range's records
+// then land on pages that are already mapped. A call made while another runs on the same thread
+// (from within a callback) gets an arena of its own.
+thread_local Arena reusedArena;
+thread_local bool reusedArenaBusy = false;
+
 // What a call builds and must keep until the returned value is read.
 struct CallMemory {
-    explicit CallMemory(State& s) : state(s) {}
+    explicit CallMemory(State& s)
+        : state(s), owned(reusedArenaBusy ? std::make_unique<Arena>() : nullptr), arena(owned ? *owned : reusedArena) {
+        if (!owned) reusedArenaBusy = true;
+    }
     ~CallMemory() {
         for (IDSHEET id : sheets) state.sheets.remove(id);
+        if (!owned) {
+            reusedArena.reset();
+            reusedArenaBusy = false;
+        }
     }
     CallMemory(const CallMemory&) = delete;
     CallMemory& operator=(const CallMemory&) = delete;
     State& state;
-    Arena arena;
+    std::unique_ptr<Arena> owned;
+    Arena& arena;
     std::vector<IDSHEET> sheets;
+    std::deque<Table> tables;  // ranges from a source that a reference must point into
 };
 
 template <class X>
-void* valueRecord(const Argument& argument, CallMemory& memory, bool asReference, bool twoAreas, const std::string& code) {
+void* valueRecord(const Argument& argument, CallMemory& memory, bool asReference, bool twoAreas,
+                  const std::string& code) {
     using G = Generation<X>;
     X* record = memory.arena.make<X>(1);
     switch (argument.kind) {
-    case Argument::Kind::Missing: record->xltype = xltypeMissing; break;
-    case Argument::Kind::Scalar: makeValue(*record, argument.scalar, memory.arena); break;
-    case Argument::Kind::Range: {
-        const Table& table = checked(argument.range);
-        if (table.rows == 0 || table.columns == 0) {
+        case Argument::Kind::Missing:
             record->xltype = xltypeMissing;
             break;
-        }
-        if (asReference) {
-            // Rows and columns of a reference run up to the generation's sheet size.
-            const std::size_t maxRows = std::is_same_v<X, xloper> ? xlMaxRowsOld : xlMaxRows12;
-            if (table.rows > maxRows || table.columns > G::maxColumns)
-                throw std::length_error("a range of " + std::to_string(table.rows) + " x " + std::to_string(table.columns) +
-                                        " cells does not fit a sheet of the registered records (" + code + ")");
-            using Areas = std::conditional_t<std::is_same_v<X, xloper>, xlmref, xlmref12>;
-            using Area = std::remove_reference_t<decltype(Areas{}.reftbl[0])>;
-            const std::size_t count = twoAreas ? 2 : 1;
-            // The area table runs on past its declared single element.
-            auto* storage = memory.arena.make<unsigned char>(sizeof(Areas) + (count - 1) * sizeof(Area));
-            auto* areas = reinterpret_cast<Areas*>(storage);
-            areas->count = static_cast<WORD>(count);
-            for (std::size_t i = 0; i < count; ++i) {
-                Area& area = *reinterpret_cast<Area*>(storage + offsetof(Areas, reftbl) + i * sizeof(Area));
-                area.rwFirst = 0;
-                area.colFirst = 0;
-                area.rwLast = static_cast<decltype(area.rwLast)>(table.rows - 1);
-                area.colLast = static_cast<decltype(area.colLast)>(table.columns - 1);
+        case Argument::Kind::Scalar:
+            makeValue(*record, argument.scalar, memory.arena);
+            break;
+        case Argument::Kind::Range: {
+            const std::size_t rows = argument.source ? argument.source->rows() : checked(argument.range).rows;
+            const std::size_t columns = argument.source ? argument.source->columns() : argument.range.columns;
+            if (rows == 0 || columns == 0) {
+                record->xltype = xltypeMissing;
+                break;
             }
-            const IDSHEET sheet = memory.state.sheets.add(&table);
-            memory.sheets.push_back(sheet);
-            record->xltype = xltypeRef;
-            record->val.mref.lpmref = areas;
-            record->val.mref.idSheet = sheet;
-        } else {
-            if (table.rows > G::maxRows || table.columns > G::maxColumns)
-                throw std::length_error("a range of " + std::to_string(table.rows) + " x " + std::to_string(table.columns) +
-                                        " cells does not fit the registered records (" + code + ")");
-            makeArray(*record, table, memory.arena);
+            if (!asReference) {
+                if (rows > G::maxRows || columns > G::maxColumns)
+                    throw std::length_error("a range of " + std::to_string(rows) + " x " + std::to_string(columns) +
+                                            " cells does not fit the registered records (" + code + ")");
+                if (argument.source)
+                    makeArray(*record, *argument.source, memory.arena);
+                else
+                    makeArray(*record, argument.range, memory.arena);
+                break;
+            }
+            // A reference points into a sheet the host can read while the call runs.
+            const Table& table = argument.source ? memory.tables.emplace_back(argument.table()) : argument.range;
+            {
+                // Rows and columns of a reference run up to the generation's sheet size.
+                const std::size_t maxRows = std::is_same_v<X, xloper> ? xlMaxRowsOld : xlMaxRows12;
+                if (table.rows > maxRows || table.columns > G::maxColumns)
+                    throw std::length_error("a range of " + std::to_string(table.rows) + " x " +
+                                            std::to_string(table.columns) +
+                                            " cells does not fit a sheet of the registered records (" + code + ")");
+                using Areas = std::conditional_t<std::is_same_v<X, xloper>, xlmref, xlmref12>;
+                using Area = std::remove_reference_t<decltype(Areas{}.reftbl[0])>;
+                const std::size_t count = twoAreas ? 2 : 1;
+                // The area table runs on past its declared single element.
+                auto* storage = memory.arena.make<unsigned char>(sizeof(Areas) + (count - 1) * sizeof(Area));
+                auto* areas = reinterpret_cast<Areas*>(storage);
+                areas->count = static_cast<WORD>(count);
+                for (std::size_t i = 0; i < count; ++i) {
+                    Area& area = *reinterpret_cast<Area*>(storage + offsetof(Areas, reftbl) + i * sizeof(Area));
+                    area.rwFirst = 0;
+                    area.colFirst = 0;
+                    area.rwLast = static_cast<decltype(area.rwLast)>(table.rows - 1);
+                    area.colLast = static_cast<decltype(area.colLast)>(table.columns - 1);
+                }
+                const IDSHEET sheet = memory.state.sheets.add(&table);
+                memory.sheets.push_back(sheet);
+                record->xltype = xltypeRef;
+                record->val.mref.lpmref = areas;
+                record->val.mref.idSheet = sheet;
+            }
+            break;
         }
-        break;
-    }
     }
     return record;
 }
@@ -189,7 +238,7 @@ std::variant<void*, ErrorValue> numberArray(const Argument& argument, CallMemory
     if (argument.kind == Argument::Kind::Scalar) {
         table = single(argument.scalar);
     } else {
-        table = checked(argument.range);
+        table = argument.source ? argument.table() : checked(argument.range);
     }
     if (table.rows == 0 || table.columns == 0) return ErrorValue{xlerrValue};
     if (table.rows > maxRows || table.columns > maxColumns)
@@ -303,7 +352,8 @@ Table invoke(State& state, const Entry& entry, std::vector<void*>& values, bool 
         std::vector<std::uint64_t> words(values.size());
         for (std::size_t k = 0; k < values.size(); ++k) std::memcpy(&words[k], values[k], sizeof(std::uint64_t));
         unsigned doubles = 0;
-        for (std::size_t k = 0; k < 4 && k < signature.arguments.size(); ++k) doubles |= (signature.arguments[k] == "B" ? 1u : 0u) << k;
+        for (std::size_t k = 0; k < 4 && k < signature.arguments.size(); ++k)
+            doubles |= (signature.arguments[k] == "B" ? 1u : 0u) << k;
         const std::uint64_t word = callX64(entry.address, doubles, words.data(), words.size(), signature.result == "B");
         std::memcpy(returned, &word, sizeof word);
 #else
@@ -395,7 +445,8 @@ Table callEntry(State& state, const Entry& entry, const std::vector<Argument>& a
         } else if (code == "U") {
             slots[k].pointer = valueRecord<xloper12>(argument, memory, true, twoAreas, code);
         } else if (code == "K" || code == "K%") {
-            auto block = code == "K" ? numberArray<WORD>(argument, memory, Generation<xloper>::maxRows, Generation<xloper>::maxColumns)
+            auto block = code == "K" ? numberArray<WORD>(argument, memory, Generation<xloper>::maxRows,
+                                                         Generation<xloper>::maxColumns)
                                      : numberArray<std::int32_t>(argument, memory, xlMaxRows12, xlMaxColumns12);
             if (const ErrorValue* error = std::get_if<ErrorValue>(&block)) return single(*error);
             slots[k].pointer = std::get<void*>(block);
@@ -410,7 +461,8 @@ Table callEntry(State& state, const Entry& entry, const std::vector<Argument>& a
                     slots[k].number = *number;
                 } else {
                     const double truncated = std::trunc(*number);
-                    if (truncated < std::numeric_limits<std::int32_t>::min() || truncated > std::numeric_limits<std::int32_t>::max())
+                    if (truncated < std::numeric_limits<std::int32_t>::min() ||
+                        truncated > std::numeric_limits<std::int32_t>::max())
                         return single(ErrorValue{xlerrNum});
                     slots[k].integer = static_cast<std::int32_t>(truncated);
                 }
@@ -450,7 +502,7 @@ Table callEntry(State& state, const Entry& entry, const std::vector<Argument>& a
 // The caller's records that carry the host-owned bit, known to xlFree while the call runs: the
 // top-level ones must come back, those inside an array only once the add-in has read them.
 class Adopted {
-public:
+   public:
     explicit Adopted(State& state) : state_(state) {}
     ~Adopted() {
         for (const void* key : elements_) state_.memory.release(key);
@@ -468,7 +520,7 @@ public:
         for (long long i = 0; i < rows * columns; ++i) keep(record->val.array.lparray[i], elements_);
     }
 
-private:
+   private:
     template <class X>
     void keep(const X& record, std::vector<const void*>& keys) {
         if (!(record.xltype & xlbitXLFree)) return;

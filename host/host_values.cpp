@@ -1,5 +1,6 @@
 #include "host/host_values.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -71,7 +72,34 @@ char32_t decodeUtf8(std::string_view text, std::size_t& i) {
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
+constexpr std::size_t smallestBlock = 256;
+
 }  // namespace
+
+void* Arena::allocate(std::size_t bytes, bool zero) {
+    bytes = std::max<std::size_t>((bytes + 15) & ~std::size_t{15}, 16);
+    if (blocks_.empty() || blocks_.back().bytes - used_ < bytes) {
+        const std::size_t last = blocks_.empty() ? 0 : blocks_.back().bytes;
+        const std::size_t size = std::max({bytes, 2 * last, smallestBlock});
+        // Uninitialised: pages are touched only where something is written.
+        blocks_.push_back({std::unique_ptr<std::uint64_t[]>(new std::uint64_t[size / 8]), size});
+        used_ = 0;
+    }
+    void* out = reinterpret_cast<unsigned char*>(blocks_.back().words.get()) + used_;
+    used_ += bytes;
+    if (zero) std::memset(out, 0, bytes);
+    return out;
+}
+
+void Arena::reset() noexcept {
+    if (blocks_.empty()) return;
+    auto largest = std::max_element(blocks_.begin(), blocks_.end(),
+                                    [](const Block& a, const Block& b) { return a.bytes < b.bytes; });
+    Block kept = std::move(*largest);
+    blocks_.clear();
+    blocks_.push_back(std::move(kept));
+    used_ = 0;
+}
 
 std::u16string utf8ToUtf16(std::string_view text) {
     std::u16string out;
@@ -259,18 +287,76 @@ void makeArray(X& record, const Table& table, Arena& arena) {
 }
 
 template <class X>
+void makeArray(X& record, const CellSource& cells, Arena& arena) {
+    using G = Generation<X>;
+    const std::size_t rows = cells.rows(), columns = cells.columns();
+    std::memset(&record, 0, sizeof record);
+    record.xltype = xltypeMulti;
+    // Every element is written whole below, so the (reused) memory needs no clearing first.
+    X* elements = arena.makeUninitialised<X>(rows * columns);
+    constexpr std::size_t chunk = 1024;
+    CellView views[chunk];
+    for (std::size_t c = 0; c < columns; ++c) {
+        for (std::size_t first = 0; first < rows; first += chunk) {
+            const std::size_t count = std::min(chunk, rows - first);
+            cells.readColumn(c, first, count, views);
+            X* element = elements + first * columns + c;
+            for (std::size_t i = 0; i < count; ++i, element += columns) {
+                const CellView& cell = views[i];
+                *element = X{};
+                switch (cell.kind) {
+                    case CellView::Kind::Number:
+                        if (std::isfinite(cell.number)) {
+                            element->xltype = xltypeNum;
+                            element->val.num = cell.number;
+                        } else {
+                            element->xltype = xltypeErr;
+                            element->val.err = xlerrNum;
+                        }
+                        break;
+                    case CellView::Kind::Text:
+                        element->xltype = xltypeStr;
+                        element->val.str = makeText<X>(cell.text, arena);
+                        break;
+                    case CellView::Kind::Boolean:
+                        element->xltype = xltypeBool;
+                        element->val.xbool = cell.number != 0 ? 1 : 0;
+                        break;
+                    case CellView::Kind::Error:
+                        element->xltype = xltypeErr;
+                        element->val.err = static_cast<decltype(element->val.err)>(cell.number);
+                        break;
+                    case CellView::Kind::Blank:
+                        element->xltype = xltypeNil;
+                        break;
+                }
+            }
+        }
+    }
+    record.val.array.lparray = elements;
+    record.val.array.rows = static_cast<typename G::Rows>(rows);
+    record.val.array.columns = static_cast<typename G::Columns>(columns);
+}
+
+template <class X>
 std::optional<Value> readValue(const X& record) {
     switch (record.xltype & xltypeMask) {
-    case xltypeNum:
-        if (!std::isfinite(record.val.num)) return ErrorValue{xlerrNum};
-        return record.val.num;
-    case xltypeStr: return readText(record);
-    case xltypeBool: return record.val.xbool != 0;
-    case xltypeErr: return ErrorValue{static_cast<int>(record.val.err)};
-    case xltypeInt: return static_cast<double>(record.val.w);
-    case xltypeNil:
-    case xltypeMissing: return Blank{};
-    default: return std::nullopt;
+        case xltypeNum:
+            if (!std::isfinite(record.val.num)) return ErrorValue{xlerrNum};
+            return record.val.num;
+        case xltypeStr:
+            return readText(record);
+        case xltypeBool:
+            return record.val.xbool != 0;
+        case xltypeErr:
+            return ErrorValue{static_cast<int>(record.val.err)};
+        case xltypeInt:
+            return static_cast<double>(record.val.w);
+        case xltypeNil:
+        case xltypeMissing:
+            return Blank{};
+        default:
+            return std::nullopt;
     }
 }
 
@@ -278,6 +364,8 @@ template void makeValue<xloper>(xloper&, const Value&, Arena&);
 template void makeValue<xloper12>(xloper12&, const Value&, Arena&);
 template void makeArray<xloper>(xloper&, const Table&, Arena&);
 template void makeArray<xloper12>(xloper12&, const Table&, Arena&);
+template void makeArray<xloper>(xloper&, const CellSource&, Arena&);
+template void makeArray<xloper12>(xloper12&, const CellSource&, Arena&);
 template std::optional<Value> readValue<xloper>(const xloper&);
 template std::optional<Value> readValue<xloper12>(const xloper12&);
 

@@ -30,18 +30,35 @@ std::optional<bool> parseBool(std::string_view text);
 // scientific notation ("1E+20", "1.5E-07") for exponents below -4 or from 15 on.
 std::string numberText(double number);
 
-// Zero-filled memory that lives as long as the arena; nothing is freed one by one.
+// Memory that lives as long as the arena, or until reset(); nothing is freed one by one. A reset
+// arena keeps its largest block, so that the records of one call reuse the pages of the last.
 class Arena {
-public:
+   public:
+    Arena() = default;
+    Arena(const Arena&) = delete;
+    Arena& operator=(const Arena&) = delete;
+
+    // Zero-filled.
     template <class T>
     T* make(std::size_t count) {
-        if (count == 0) count = 1;
-        blocks_.push_back(std::make_unique<std::uint64_t[]>((count * sizeof(T) + 7) / 8));
-        return reinterpret_cast<T*>(blocks_.back().get());
+        return static_cast<T*>(allocate(count * sizeof(T), true));
     }
+    // For callers that write every byte themselves.
+    template <class T>
+    T* makeUninitialised(std::size_t count) {
+        return static_cast<T*>(allocate(count * sizeof(T), false));
+    }
+    void reset() noexcept;
 
-private:
-    std::vector<std::unique_ptr<std::uint64_t[]>> blocks_;
+   private:
+    struct Block {
+        std::unique_ptr<std::uint64_t[]> words;
+        std::size_t bytes = 0;
+    };
+    std::vector<Block> blocks_;  // the newest last
+    std::size_t used_ = 0;       // in the newest block
+
+    void* allocate(std::size_t bytes, bool zero);
 };
 
 // What differs between the two record generations.
@@ -83,6 +100,9 @@ void makeValue(X& record, const Value& value, Arena& arena);
 // A table as an array record (a 1 x 1 table too).
 template <class X>
 void makeArray(X& record, const Table& table, Arena& arena);
+// The cells of a source as an array record, read column by column straight into the elements.
+template <class X>
+void makeArray(X& record, const CellSource& cells, Arena& arena);
 // A scalar record as a host value; nullopt for types that hold no single value.
 template <class X>
 std::optional<Value> readValue(const X& record);

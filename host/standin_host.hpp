@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -48,16 +49,68 @@ struct Table {
     friend bool operator==(const Table&, const Table&) = default;
 };
 
-// One argument of a call: a range, a single value, or an omitted argument. The host converts
-// it for the registered type code, as a spreadsheet does.
+// One cell read in place from where its sheet keeps it; a text stays valid while the sheet does.
+struct CellView {
+    enum class Kind : std::uint8_t { Blank, Number, Text, Boolean, Error } kind = Kind::Blank;
+    double number = 0;      // Number; a Boolean's 0 or 1; an Error's code
+    std::string_view text;  // Text
+};
+
+// A block of cells that the host reads straight into a call's records, as a spreadsheet reads its
+// own sheet: no table of values is made in between.
+class CellSource {
+   public:
+    virtual ~CellSource() = default;
+    virtual std::size_t rows() const = 0;
+    virtual std::size_t columns() const = 0;
+    // The cells of one column, rows [first, first + count), into `out`.
+    virtual void readColumn(std::size_t column, std::size_t first, std::size_t count, CellView* out) const = 0;
+};
+
+// A cell view as a host value (the text copied).
+inline Value valueOf(const CellView& cell) {
+    switch (cell.kind) {
+        case CellView::Kind::Number:
+            return cell.number;
+        case CellView::Kind::Text:
+            return std::string(cell.text);
+        case CellView::Kind::Boolean:
+            return cell.number != 0;
+        case CellView::Kind::Error:
+            return ErrorValue{static_cast<int>(cell.number)};
+        case CellView::Kind::Blank:
+            break;
+    }
+    return Blank{};
+}
+
+// One argument of a call: a range (a table of values, or cells read from a source), a single
+// value, or an omitted argument. The host converts it for the registered type code, as a
+// spreadsheet does.
 struct Argument {
     enum class Kind { Range, Scalar, Missing } kind = Kind::Missing;
     Table range;
     Value scalar;
+    std::shared_ptr<const CellSource> source{};  // a Range read from here when set
 
-    static Argument fromRange(Table table) { return {Kind::Range, std::move(table), Blank{}}; }
-    static Argument fromValue(Value value) { return {Kind::Scalar, Table{}, std::move(value)}; }
+    static Argument fromRange(Table table) { return {Kind::Range, std::move(table), Blank{}, nullptr}; }
+    static Argument fromSource(std::shared_ptr<const CellSource> cells) {
+        return {Kind::Range, Table{}, Blank{}, std::move(cells)};
+    }
+    static Argument fromValue(Value value) { return {Kind::Scalar, Table{}, std::move(value), nullptr}; }
     static Argument missing() { return {}; }
+
+    // A Range's cells as a table, whichever way it was given.
+    Table table() const {
+        if (!source) return range;
+        Table out(source->rows(), source->columns());
+        std::vector<CellView> column(out.rows);
+        for (std::size_t c = 0; c < out.columns; ++c) {
+            source->readColumn(c, 0, out.rows, column.data());
+            for (std::size_t r = 0; r < out.rows; ++r) out.at(r, c) = valueOf(column[r]);
+        }
+        return out;
+    }
 };
 
 // One argument of StandInHost::callRecords, handed to the entry point as it is: for P, Q, R, U a
@@ -84,7 +137,7 @@ struct Registration {
     std::string helpTopic;
     std::string description;
     std::vector<std::string> argumentHelp;
-    double id = 0;             // the identifier the register call answered with
+    double id = 0;  // the identifier the register call answered with
 };
 
 // One call the add-in made to the host outside worksheet calls (registration, names, status bar,
@@ -95,9 +148,9 @@ struct HostCall {
 };
 
 struct HostOptions {
-    int version = 16;                 // 11 for the older records, 12 or 16 for the newer
-    std::string libraryPath{};        // answer to the library-path query; empty: the add-in's own path
-    bool noXlcall32 = false;          // fault: the callback library is not loadable (needs a fresh process)
+    int version = 16;           // 11 for the older records, 12 or 16 for the newer
+    std::string libraryPath{};  // answer to the library-path query; empty: the add-in's own path
+    bool noXlcall32 = false;    // fault: the callback library is not loadable (needs a fresh process)
     // Fault: MdCallBack12 answers every call with status 32, which is what the add-in reports when
     // it finds no MdCallBack12. (An executable linked with tavirune_host_core alone really has none.)
     bool noMdCallBack12 = false;
@@ -105,12 +158,12 @@ struct HostOptions {
     // leading digits tell the version.
     bool uncoercibleVersion = false;
     std::optional<int> rejectRegistration{};  // fault: register answers with this return code
-    bool functionWizardOpen = false;  // a "bosa_sdm_XL9" dialog on the main thread, titled as below
+    bool functionWizardOpen = false;          // a "bosa_sdm_XL9" dialog on the main thread, titled as below
     std::string functionWizardTitle = "Function Arguments";
     // Fault: workspace information answers with an error value (#N/A), a record that is no text.
     bool versionNotText = false;
     std::optional<std::string> versionText{};  // the version text instead of "<version>.0"
-    bool libraryPathFails = false;           // fault: the library-path query answers status 32
+    bool libraryPathFails = false;             // fault: the library-path query answers status 32
     // Fault: range arguments of value type codes (P, Q) arrive as references, not resolved.
     bool rangesAsReferences = false;
     // Fault: range arguments arrive as references of two areas (the range twice), for any code.
@@ -119,7 +172,7 @@ struct HostOptions {
 };
 
 class StandInHost {
-public:
+   public:
     explicit StandInHost(HostOptions options = {});
     ~StandInHost();
     StandInHost(const StandInHost&) = delete;
@@ -186,7 +239,7 @@ public:
     // A symbol of the loaded add-in; null when it has none.
     void* symbol(const std::string& name) const;
 
-private:
+   private:
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -2,7 +2,7 @@
 # Installs the Debian packages the build needs, only those that are missing.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libboost-dev libboost-math-dev libgtest-dev libgmock-dev
-          libbenchmark-dev libffi-dev libcsv-dev libcli11-dev nlohmann-json3-dev
+          libbenchmark-dev libffi-dev libcli11-dev nlohmann-json3-dev
           clang-14 libclang-rt-14-dev
           g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth)
 missing=()

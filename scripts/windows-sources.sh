@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Fetches the Debian source packages that the Windows cross build compiles itself, because Debian
-# ships their libraries for Linux only: libcsv (the command-line host's CSV reader) and benchmark
-# (Google Benchmark). Unpacked, with Debian's patches, into DIR/libcsv and DIR/benchmark.
+# ships its library for Linux only: benchmark (Google Benchmark). Unpacked, with Debian's patches,
+# into DIR/benchmark.
 # Usage: scripts/windows-sources.sh DIR
 set -euo pipefail
 dir="$1"
-packages=(libcsv benchmark)
+packages=(benchmark)
 missing=()
 for package in "${packages[@]}"; do [[ -d "$dir/$package" ]] || missing+=("$package"); done
 ((${#missing[@]})) || exit 0

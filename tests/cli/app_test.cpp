@@ -1,4 +1,6 @@
 // The commands end to end on a fake add-in: whole outputs, messages and exit statuses.
+#include "cli/app.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -6,7 +8,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "cli/app.hpp"
 #include "fake_functions.hpp"
 
 namespace {
@@ -14,7 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class Commands : public ::testing::Test {
-protected:
+   protected:
     fs::path folder;
     std::string out, err;
 
@@ -27,7 +28,9 @@ protected:
     void TearDown() override { fs::remove_all(folder); }
 
     std::string path(const std::string& name) const { return (folder / name).string(); }
-    void write(const std::string& name, const std::string& text) const { std::ofstream(path(name), std::ios::binary) << text; }
+    void write(const std::string& name, const std::string& text) const {
+        std::ofstream(path(name), std::ios::binary) << text;
+    }
 
     int run(std::vector<std::string> arguments) {
         cli::Environment environment;
@@ -61,7 +64,8 @@ TEST_F(Commands, EvalPrintsEachResultTable) {
     EXPECT_EQ(err, "");
     ASSERT_EQ(run({"eval", "--sheet", "d=" + path("data.csv"), "--format", "csv", "=echo(d!A1:B2)"}), 0) << err;
     EXPECT_EQ(out, "score,flag\n1.5,1\n");
-    ASSERT_EQ(run({"eval", "--format", "json", "--sheet", path("data.csv"), "=echo(A1:B2)", "=fill(1,2,#N/A)"}), 0) << err;
+    ASSERT_EQ(run({"eval", "--format", "json", "--sheet", path("data.csv"), "=echo(A1:B2)", "=fill(1,2,#N/A)"}), 0)
+        << err;
     const std::string expected = R"json([
   {
     "cells": [
@@ -143,27 +147,39 @@ TEST_F(Commands, BadInputGivesStatusTwoAndNoOutput) {
         std::string message;
     };
     const Case cases[] = {
-        {__LINE__, {"eval", "--sheet", path("broken.csv"), "=total(A1)"},
+        {__LINE__,
+         {"eval", "--sheet", path("broken.csv"), "=total(A1)"},
          "tavirune: " + path("broken.csv") + ": row 2, column 2 (cell B2): a quoted field has no closing quote\n"},
-        {__LINE__, {"eval", "--sheet", path("none.csv"), "=total(A1)"},
+        {__LINE__,
+         {"eval", "--sheet", path("none.csv"), "=total(A1)"},
          "tavirune: " + path("none.csv") + ": cannot read the file: No such file or directory\n"},
-        {__LINE__, {"eval", "--sheet", data, "=total(A1)", "=nosuch(A1)"},
+        {__LINE__,
+         {"eval", "--sheet", data, "=total(A1)", "=nosuch(A1)"},
          "tavirune: formula =nosuch(A1) at position 2: unknown function \"nosuch\"\n"},
-        {__LINE__, {"eval", "--sheet", data, "=total(A1:)"},
+        {__LINE__,
+         {"eval", "--sheet", data, "=total(A1:)"},
          "tavirune: formula =total(A1:) at position 8: bad reference \"A1:\": expected a cell such as A1\n"},
-        {__LINE__, {"eval", "--sheet", data, "=total(A1,2)"},
-         "tavirune: formula =total(A1,2) at position 11: too many arguments: Korvanth.Tavirune.total takes 1 argument\n"},
-        {__LINE__, {"eval", "--sheet", data, "=failing(1)"},
+        {__LINE__,
+         {"eval", "--sheet", data, "=total(A1,2)"},
+         "tavirune: formula =total(A1,2) at position 11: too many arguments: Korvanth.Tavirune.total takes 1 "
+         "argument\n"},
+        {__LINE__,
+         {"eval", "--sheet", data, "=failing(1)"},
          "tavirune: formula =failing(1): the add-in call failed: the entry point crashed\n"},
-        {__LINE__, {"calc", path("book.csv")},
+        {__LINE__,
+         {"calc", path("book.csv")},
          "tavirune: " + path("book.csv") +
              ": cell B1: formula =total(A1:A2 at position 13: the formula ends before its closing \")\"\n"},
-        {__LINE__, {"--addin", path("missing.xll"), "functions"},
+        {__LINE__,
+         {"--addin", path("missing.xll"), "functions"},
          "tavirune: the add-in was not found at " + path("missing.xll") +
              "; give its path with --addin PATH or the environment variable TAVIRUNE_XLL\n"},
         {__LINE__, {"--addin", data, "functions"}, "tavirune: cannot load the add-in " + data + ": not an add-in\n"},
-        {__LINE__, {"functions", "nosuch"}, "tavirune: unknown function \"nosuch\"; tavirune functions lists them all\n"},
-        {__LINE__, {"eval", "--sheet", data, "--sheet", data, "=total(A1)"},
+        {__LINE__,
+         {"functions", "nosuch"},
+         "tavirune: unknown function \"nosuch\"; tavirune functions lists them all\n"},
+        {__LINE__,
+         {"eval", "--sheet", data, "--sheet", data, "=total(A1)"},
          "tavirune: " + data + ": a sheet named \"data\" is already given; name it with NAME=" + data + "\n"},
     };
     for (const auto& c : cases) {

@@ -1,4 +1,6 @@
 // Cell texts read as a spreadsheet reads them, and shown again.
+#include "cli/cell.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -8,8 +10,6 @@
 #include <optional>
 #include <random>
 #include <string>
-
-#include "cli/cell.hpp"
 
 namespace {
 
@@ -114,8 +114,8 @@ host::Value plainCell(std::string_view text, bool decimalComma) {
     for (char c : trimmed) upper.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
     if (upper == "TRUE") return true;
     if (upper == "FALSE") return false;
-    const std::pair<const char*, int> errors[] = {{"#NULL!", 0}, {"#DIV/0!", 7}, {"#VALUE!", 15}, {"#REF!", 23},
-                                                  {"#NAME?", 29}, {"#NUM!", 36},  {"#N/A", 42},     {"#SPILL!", 2045}};
+    const std::pair<const char*, int> errors[] = {{"#NULL!", 0},  {"#DIV/0!", 7}, {"#VALUE!", 15}, {"#REF!", 23},
+                                                  {"#NAME?", 29}, {"#NUM!", 36},  {"#N/A", 42},    {"#SPILL!", 2045}};
     for (const auto& [literal, code] : errors) {
         if (upper == literal) return host::ErrorValue{code};
     }
@@ -133,8 +133,30 @@ bool sameCell(const host::Value& a, const host::Value& b) {
 
 TEST(ReadCell, AgreesWithThePlainReadingOnGeneratedTexts) {
     // Texts built from the characters that matter to numbers, with words and long digit runs mixed in.
-    const std::string_view pieces[] = {"0", "1", "5", "9", "+", "-", ".", ",", "e", "E", "%", " ", "\t", "x", "a",
-                                       "inf", "nan", "0x1F", "TRUE", "fAlse", "#N/A", "#div/0!", "400", "1e308",
+    const std::string_view pieces[] = {"0",
+                                       "1",
+                                       "5",
+                                       "9",
+                                       "+",
+                                       "-",
+                                       ".",
+                                       ",",
+                                       "e",
+                                       "E",
+                                       "%",
+                                       " ",
+                                       "\t",
+                                       "x",
+                                       "a",
+                                       "inf",
+                                       "nan",
+                                       "0x1F",
+                                       "TRUE",
+                                       "fAlse",
+                                       "#N/A",
+                                       "#div/0!",
+                                       "400",
+                                       "1e308",
                                        "00000000000000000000000000000000000000000000000000000000000000000001",
                                        "12345678901234567890123456789012345678901234567890123456789012345,5"};
     std::mt19937 random(7);
@@ -204,7 +226,8 @@ TEST(ShowCell, GeneralAndExactNumbers) {
 }
 
 TEST(CellName, ColumnLetters) {
-    const std::pair<std::size_t, const char*> cases[] = {{0, "A"}, {25, "Z"}, {26, "AA"}, {701, "ZZ"}, {702, "AAA"}, {16383, "XFD"}};
+    const std::pair<std::size_t, const char*> cases[] = {{0, "A"},    {25, "Z"},    {26, "AA"},
+                                                         {701, "ZZ"}, {702, "AAA"}, {16383, "XFD"}};
     for (const auto& [column, name] : cases) EXPECT_EQ(cli::columnName(column), name);
     EXPECT_EQ(cli::cellName(9, 2), "C10");
 }

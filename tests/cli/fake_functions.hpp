@@ -23,7 +23,7 @@ inline host::Registration registration(std::string name, std::string arguments, 
 // columns; fill(rows, columns, value): a block; kinds(a, b, c): a text naming each argument's kind;
 // options(x, [y], [z]); version(): a text; failing(x): the host throws.
 class FakeFunctions : public FunctionTable {
-public:
+   public:
     FakeFunctions() {
         registrations_ = {
             registration("echo", "values", {" The values "}),
@@ -60,7 +60,8 @@ public:
             const auto rows = static_cast<std::size_t>(number(arguments[0]));
             const auto columns = static_cast<std::size_t>(number(arguments[1]));
             host::Table result(rows, columns);
-            for (auto& cell : result.cells) cell = arguments[2].kind == host::Argument::Kind::Scalar ? arguments[2].scalar : host::Value{};
+            for (auto& cell : result.cells)
+                cell = arguments[2].kind == host::Argument::Kind::Scalar ? arguments[2].scalar : host::Value{};
             return result;
         }
         if (name == "kinds") {
@@ -83,7 +84,7 @@ public:
         return result;
     }
     static host::Table table(const host::Argument& argument) {
-        if (argument.kind == host::Argument::Kind::Range) return argument.range;
+        if (argument.kind == host::Argument::Kind::Range) return argument.table();
         return scalar(argument.scalar);
     }
     static double number(const host::Argument& argument) {
@@ -92,7 +93,7 @@ public:
         return value ? *value : 0.0;
     }
 
-private:
+   private:
     std::vector<host::Registration> registrations_;
 };
 

@@ -1,14 +1,15 @@
 // The formula reader: names, references, literals, omitted arguments and every message.
-#include <gtest/gtest.h>
-
 #include "cli/formula.hpp"
+
+#include <gtest/gtest.h>
 
 namespace {
 
 using Kind = cli::ArgumentExpression::Kind;
 
 TEST(ParseFormula, NameAndLiterals) {
-    const auto f = cli::parseFormula(" = Korvanth.Tavirune.kinds( 1.5e2 , \"say \"\"hi\"\"\", TRUE,false,#N/A, -3,50% )");
+    const auto f =
+        cli::parseFormula(" = Korvanth.Tavirune.kinds( 1.5e2 , \"say \"\"hi\"\"\", TRUE,false,#N/A, -3,50% )");
     EXPECT_EQ(f.name, "Korvanth.Tavirune.kinds");
     EXPECT_EQ(f.namePosition, 4u);
     ASSERT_EQ(f.arguments.size(), 7u);
@@ -105,22 +106,30 @@ TEST(ParseFormula, BadFormulasNamePosition) {
         {__LINE__, "=total(A1048577)",
          "formula =total(A1048577) at position 8: bad reference \"A1048577\": rows run from 1 to 1048576"},
         {__LINE__, "=total(XFE1)", "formula =total(XFE1) at position 8: bad reference \"XFE1\": columns end at XFD"},
-        {__LINE__, "=total(scores)", "formula =total(scores) at position 8: bad reference \"scores\": expected a cell such as A1"},
+        {__LINE__, "=total(scores)",
+         "formula =total(scores) at position 8: bad reference \"scores\": expected a cell such as A1"},
         {__LINE__, "=total(A)",
-         "formula =total(A) at position 8: bad reference \"A\": a column needs a row, as in A1, or a range such as A:A"},
+         "formula =total(A) at position 8: bad reference \"A\": a column needs a row, as in A1, or a range such as "
+         "A:A"},
         {__LINE__, "=total(A1:B)",
-         "formula =total(A1:B) at position 8: bad reference \"A1:B\": both ends of a range must be cells (A1:B2), columns "
+         "formula =total(A1:B) at position 8: bad reference \"A1:B\": both ends of a range must be cells (A1:B2), "
+         "columns "
          "(A:B) or rows (1:2)"},
-        {__LINE__, "=total(A1:)", "formula =total(A1:) at position 8: bad reference \"A1:\": expected a cell such as A1"},
-        {__LINE__, "=total('data!A1)", "formula =total('data!A1) at position 8: a quoted sheet name has no closing quote"},
+        {__LINE__, "=total(A1:)",
+         "formula =total(A1:) at position 8: bad reference \"A1:\": expected a cell such as A1"},
+        {__LINE__, "=total('data!A1)",
+         "formula =total('data!A1) at position 8: a quoted sheet name has no closing quote"},
         {__LINE__, "=total(#WHAT?)", "formula =total(#WHAT?) at position 8: unknown error value \"#WHAT?\""},
         {__LINE__, "=total(1.2.3)", "formula =total(1.2.3) at position 8: bad number \"1.2.3\""},
         {__LINE__, "=total(sum(A1))",
-         "formula =total(sum(A1)) at position 8: a function call cannot be an argument here; compute sum in a cell of its "
+         "formula =total(sum(A1)) at position 8: a function call cannot be an argument here; compute sum in a cell of "
+         "its "
          "own and refer to it"},
-        {__LINE__, "=total({1,2;3})", "formula =total({1,2;3}) at position 8: the rows of an array constant differ in length"},
+        {__LINE__, "=total({1,2;3})",
+         "formula =total({1,2;3}) at position 8: the rows of an array constant differ in length"},
         {__LINE__, "=total({1,A1})",
-         "formula =total({1,A1}) at position 11: an array constant holds only numbers, texts, TRUE/FALSE and error values"},
+         "formula =total({1,A1}) at position 11: an array constant holds only numbers, texts, TRUE/FALSE and error "
+         "values"},
         {__LINE__, "=total(@)", "formula =total(@) at position 8: unexpected \"@\""},
     };
     for (const auto& c : cases) {

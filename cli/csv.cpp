@@ -9,8 +9,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <exception>
+#include <limits>
 #include <memory>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -99,6 +102,11 @@ std::size_t characters(std::string_view text) {
 
 bool isLineEnd(char c) { return c == '\n' || c == '\r'; }
 
+// Powers of ten that a double holds exactly: a number of up to 15 digits divided by one of them
+// rounds as reading its text would.
+constexpr double exactPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
 struct Position {
     std::size_t row = 0, column = 0;
 };
@@ -177,7 +185,35 @@ class Tokenizer {
                     if (p < end && *p != separator && !isLineEnd(*p))
                         return fail(row, column, "text after the closing quote of a quoted field");
                 } else {
+                    // The common field, a plain decimal number of up to 15 digits, is read while
+                    // it is scanned; anything else is scanned on and read as a whole below.
                     const char* q = p;
+                    const bool negative = q < end && *q == '-';
+                    q += negative;
+                    std::uint64_t mantissa = 0;
+                    const char* digits = q;
+                    while (q < end && static_cast<unsigned char>(*q - '0') < 10)
+                        mantissa = mantissa * 10 + static_cast<unsigned>(*q++ - '0');
+                    std::size_t count = static_cast<std::size_t>(q - digits), fraction = 0;
+                    if (q < end && (*q == '.' || (*q == ',' && settings_.decimalComma))) {
+                        const char* first = ++q;
+                        while (q < end && static_cast<unsigned char>(*q - '0') < 10)
+                            mantissa = mantissa * 10 + static_cast<unsigned>(*q++ - '0');
+                        fraction = static_cast<std::size_t>(q - first);
+                        count += fraction;
+                    }
+                    if (count > 0 && count <= 15 && !probe &&
+                        (q == end || *q == separator || *q == '\n' || *q == '\r')) {
+                        const double value = static_cast<double>(mantissa) / exactPowersOfTen[fraction];
+                        storeNumber(row, column, negative ? -value : value);
+                        p = q;
+                        ++column;
+                        if (p < end && *p == separator) {
+                            ++p;
+                            continue;
+                        }
+                        break;
+                    }
                     while (q < end && *q != separator && *q != '\n' && *q != '\r' && *q != '"') ++q;
                     if (q < end && *q == '"')
                         return fail(row, column,
@@ -202,12 +238,16 @@ class Tokenizer {
             ++row;
         }
         part_.lines = row;
+        if (anyNumber_) part_.cells->markUsed(lastRow_, lastColumn_);
     }
 
    private:
     const Settings& settings_;
     Part& part_;
     std::string scratch_;
+    std::vector<std::pair<std::size_t, std::uint64_t*>> blocks_;  // per column: block index, its cells
+    std::size_t lastRow_ = 0, lastColumn_ = 0;
+    bool anyNumber_ = false;
 
     void fail(std::size_t row, std::size_t column, std::string problem) {
         part_.problemAt = Position{row, column};
@@ -223,6 +263,21 @@ class Tokenizer {
 
     bool storeLengthOk(std::string_view field) const {
         return (isUtf8(field) ? characters(field) : field.size()) <= maxCellCharacters;
+    }
+
+    // A number in the part's sheet, through a cache of each column's current block.
+    void storeNumber(std::size_t localRow, std::size_t column, double value) {
+        const std::size_t row = part_.baseRow + localRow;
+        if (column >= blocks_.size()) blocks_.resize(column + 1, {std::numeric_limits<std::size_t>::max(), nullptr});
+        auto& [block, cells] = blocks_[column];
+        if (block != row / Sheet::blockRows) {
+            block = row / Sheet::blockRows;
+            cells = part_.cells->slot(row - row % Sheet::blockRows, column);
+        }
+        cells[row % Sheet::blockRows] = Sheet::storedNumber(value);
+        lastRow_ = std::max(lastRow_, row);
+        lastColumn_ = std::max(lastColumn_, column);
+        anyNumber_ = true;
     }
 
     bool store(std::size_t localRow, std::size_t column, std::string_view field) {
@@ -360,19 +415,28 @@ class Reader {
         const auto results = std::make_unique<Part[]>(count);
         results[0].cells = &sheet_;
         results[0].baseRow = nextRow_;
+        std::vector<std::exception_ptr> failures(count);
         auto work = [&](std::size_t k) {
-            Tokenizer(settings_, results[k])
-                .run(std::string_view(bounds[k], static_cast<std::size_t>(bounds[k + 1] - bounds[k])));
+            try {
+                Tokenizer(settings_, results[k])
+                    .run(std::string_view(bounds[k], static_cast<std::size_t>(bounds[k + 1] - bounds[k])));
+            } catch (...) {
+                failures[k] = std::current_exception();  // memory that ran out, on whichever thread
+            }
         };
         std::vector<std::thread> threads;
-        for (std::size_t k = 1; k < count; ++k) threads.emplace_back(work, k);
+        std::size_t started = 1;
         try {
-            work(0);
-        } catch (...) {
-            for (auto& thread : threads) thread.join();
-            throw;
+            for (; started < count; ++started) threads.emplace_back(work, started);
+        } catch (const std::system_error&) {
+            // No thread to be had (a process limit): the parts left are parsed here.
         }
+        for (std::size_t k = started; k < count; ++k) work(k);
+        work(0);
         for (auto& thread : threads) thread.join();
+        for (const auto& failure : failures) {
+            if (failure) std::rethrow_exception(failure);
+        }
         for (std::size_t k = 0; k < count; ++k) take(results[k]);
     }
 

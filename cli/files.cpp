@@ -105,6 +105,17 @@ SafeReplace::SafeReplace(const std::string& target) : target_(target) {
     if (::stat(resolved_.c_str(), &info) == 0) {
         if (S_ISDIR(info.st_mode))
             throw InputError(target + ": is a folder; give a file to write the computed sheet to");
+        if (!S_ISREG(info.st_mode)) {
+            // A device or a pipe (/dev/stdout, a FIFO) is written as it is: it cannot be replaced.
+#ifdef _WIN32
+            descriptor_ = ::_open(resolved_.c_str(), _O_WRONLY | _O_BINARY);
+#else
+            descriptor_ = ::open(resolved_.c_str(), O_WRONLY | O_CLOEXEC);
+#endif
+            if (descriptor_ < 0) fail("cannot write the file", errno);
+            direct_ = true;
+            return;
+        }
         mode = static_cast<int>(info.st_mode & 0777);
         existed = true;
     }
@@ -179,14 +190,18 @@ void SafeReplace::write(std::string_view bytes) {
 
 void SafeReplace::commit() {
 #ifdef _WIN32
-    if (::_commit(descriptor_) != 0) fail("cannot write the file", errno);
+    if (!direct_ && ::_commit(descriptor_) != 0) fail("cannot write the file", errno);
     const int closed = ::_close(descriptor_);
 #else
-    if (::fsync(descriptor_) != 0) fail("cannot write the file", errno);
+    if (!direct_ && ::fsync(descriptor_) != 0) fail("cannot write the file", errno);
     const int closed = ::close(descriptor_);
 #endif
     descriptor_ = -1;
     if (closed != 0) fail("cannot write the file", errno);
+    if (direct_) {
+        committed_ = true;
+        return;
+    }
     std::error_code error;
     fs::rename(temporary_, resolved_, error);
     if (error) fail("cannot replace the file", error.value());

@@ -3,8 +3,8 @@
 // target's folder (with the target's mode, or 0644 for a new file), are flushed to the disk, and
 // replace the target by a rename; every failure, and SIGINT or SIGTERM meanwhile, removes the
 // temporary file and leaves the target as it was. A target that is a symbolic link has the file
-// it points to replaced. Any writer can use it: bytes through write(), or a library that writes
-// by path through temporaryPath().
+// it points to replaced; a device or a pipe is written in place. Any writer can use it: bytes through write(), or a
+// library that writes by path through temporaryPath().
 //
 //   cli::SafeReplace file("out.csv");
 //   file.write(text);
@@ -35,6 +35,7 @@ class SafeReplace {
     int descriptor_ = -1;
     int slot_ = -1;  // in the list that the signal handler cleans up
     bool committed_ = false;
+    bool direct_ = false;  // a device or pipe, written in place
 
     [[noreturn]] void fail(const std::string& what, int error);
     void discard() noexcept;

@@ -70,11 +70,12 @@ int main(int argc, char** argv) {
     std::ostream errors(std::cerr.rdbuf());
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     const int status = cli::runCommand(arguments, std::cout, errors, environment);
+    if (status != 0) return status;  // a failed write of the result is reported already
     try {
         cli::closeStandardOutput();
     } catch (const std::exception& error) {
         errors << "tavirune: " << error.what() << "\n";
-        return status == 0 ? 1 : status;
+        return 1;
     }
-    return status;
+    return 0;
 }

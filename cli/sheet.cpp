@@ -101,6 +101,8 @@ CellView Sheet::decode(std::uint64_t stored) const {
     return cell;
 }
 
+std::uint64_t Sheet::storedNumber(double finite) { return std::bit_cast<std::uint64_t>(finite) ^ blankPattern; }
+
 CellView Sheet::view(std::size_t row, std::size_t column) const { return decode(word(row, column)); }
 
 host::Value Sheet::at(std::size_t row, std::size_t column) const { return host::valueOf(view(row, column)); }

@@ -73,6 +73,11 @@ class Sheet {
     // Counts the row as used although it holds nothing (a formula cell, whose value comes later).
     void markUsed(std::size_t row, std::size_t column);
 
+    // For a reader filling the sheet fast: the block of 1024 cells that holds (row, column), made
+    // when missing, and a finite number as it is stored there. The reader then calls markUsed.
+    std::uint64_t* slot(std::size_t row, std::size_t column) { return blockFor(row, column) + row % blockRows; }
+    static std::uint64_t storedNumber(double finite);
+
     // Cells of one column, rows [first, first + count), into `out` (count of them).
     void readColumn(std::size_t column, std::size_t first, std::size_t count, CellView* out) const;
     // Moves the cells and formulas of `part` below row `firstRow - 1` of this sheet (for a file read

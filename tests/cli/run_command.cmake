@@ -3,9 +3,27 @@
 # and the exit status with STATUS. The arguments are the lines of EXPECTED.args, one each.
 # EMULATOR (wine for the Windows build) runs the command when given; the Windows command ends its
 # lines with CR LF, as text output does there, and only those are read as the line ends they are.
+# An EXPECTED.args whose lines start with "#sh " is instead a shell script (the rest of each line)
+# run in the empty folder SCRATCH, with $TAVIRUNE the command and $DATA the folder of the cases;
+# a line "#status N" sets the status it must end with.
 file(STRINGS ${EXPECTED}.args ARGS)
-execute_process(COMMAND ${EMULATOR} ${COMMAND} ${ARGS} WORKING_DIRECTORY ${DIRECTORY}
-  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
+set(script "")
+foreach(line IN LISTS ARGS)
+  if(line MATCHES "^#sh (.*)")
+    string(APPEND script "${CMAKE_MATCH_1}\n")
+  elseif(line MATCHES "^#status ([0-9]+)")
+    set(STATUS ${CMAKE_MATCH_1})
+  endif()
+endforeach()
+if(script)
+  file(REMOVE_RECURSE ${SCRATCH})
+  file(MAKE_DIRECTORY ${SCRATCH})
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env TAVIRUNE=${COMMAND} DATA=${DIRECTORY} sh -c "${script}"
+    WORKING_DIRECTORY ${SCRATCH} OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
+else()
+  execute_process(COMMAND ${EMULATOR} ${COMMAND} ${ARGS} WORKING_DIRECTORY ${DIRECTORY}
+    OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
+endif()
 if(EMULATOR)
   string(REPLACE "\r\n" "\n" out "${out}")
   string(REPLACE "\r\n" "\n" err "${err}")

@@ -26,9 +26,6 @@
 namespace cli {
 namespace {
 
-constexpr std::size_t blockBytes = std::size_t{16} << 20;  // read at a time
-constexpr std::size_t partBytes = std::size_t{1} << 20;    // smaller texts are parsed in one part
-
 // Windows-1252's characters for the bytes 0x80 to 0x9F; the five it leaves undefined keep their
 // C1 code points, so that distinct bytes stay distinct characters.
 constexpr char16_t windows1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
@@ -399,7 +396,8 @@ class Reader {
     void parse(std::string_view text) {
         std::vector<const char*> bounds{text.data()};
         const char* const end = text.data() + text.size();
-        const std::size_t parts = std::clamp<std::size_t>(text.size() / partBytes, 1, std::max(options_.threads, 1u));
+        const std::size_t parts = std::clamp<std::size_t>(text.size() / std::max<std::size_t>(options_.partBytes, 1), 1,
+                                                          std::max(options_.threads, 1u));
         bool quoted = false;
         for (std::size_t k = 1; k < parts; ++k) {
             const char* target = text.data() + k * text.size() / parts;
@@ -596,7 +594,12 @@ Sheet parseCsv(std::string_view text, const std::string& file, CsvOptions option
 
 Sheet readCsvFile(const std::string& path, CsvOptions options) {
     InputFile input(path);
-    Reader reader(path, options);
+    return readCsv([&input](char* into, std::size_t size) { return input.read(into, size); }, path, options);
+}
+
+Sheet readCsv(const std::function<std::size_t(char*, std::size_t)>& read, const std::string& file, CsvOptions options) {
+    const std::size_t blockBytes = std::max<std::size_t>(options.blockBytes, 1);
+    Reader reader(file, options);
     std::vector<char> buffer;
     std::size_t held = 0;  // bytes of buffer in use: the unfinished line, then what was read
     bool started = false, atEnd = false;
@@ -604,7 +607,7 @@ Sheet readCsvFile(const std::string& path, CsvOptions options) {
         if (buffer.size() < held + blockBytes) buffer.resize(held + blockBytes);
         std::size_t got = 0;
         while (got < blockBytes) {
-            const std::size_t n = input.read(buffer.data() + held + got, blockBytes - got);
+            const std::size_t n = read(buffer.data() + held + got, blockBytes - got);
             if (n == 0) {
                 atEnd = true;
                 break;

@@ -27,7 +27,9 @@ struct CsvOptions {
     // Detect: UTF-8 (with or without byte-order mark), or Windows-1252 when the file's texts are
     // not valid UTF-8, with one notice.
     Encoding encoding = Encoding::Detect;
-    unsigned threads = 2;  // parts of a large file parsed at once
+    unsigned threads = 2;                            // parts of a large file parsed at once
+    std::size_t blockBytes = std::size_t{16} << 20;  // read at a time
+    std::size_t partBytes = std::size_t{1} << 20;    // the least text worth a part of its own
     std::function<void(const std::string&)> notice{};
 };
 
@@ -42,6 +44,9 @@ Sheet parseCsv(std::string_view text, const std::string& file, CsvOptions option
 // Reads a file ("-" is standard input); throws InputError when it cannot be read, is a folder or
 // anything else that is neither a regular file nor a pipe.
 Sheet readCsvFile(const std::string& path, CsvOptions options = {});
+// The same from any reader: read(into, size) gives up to `size` bytes, 0 at the end.
+Sheet readCsv(const std::function<std::size_t(char*, std::size_t)>& read, const std::string& file,
+              CsvOptions options = {});
 // The file's name without folder and extension: "data/portfolio.csv" -> "portfolio".
 std::string sheetNameFromPath(const std::string& path);
 

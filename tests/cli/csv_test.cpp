@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <random>
 
 #include "cli/output.hpp"
 
@@ -89,6 +90,33 @@ TEST(ParseCsv, MalformedInputNamesFileRowAndColumn) {
         } catch (const cli::InputError& error) {
             EXPECT_EQ(std::string(error.what()), c.message) << "line " << c.line;
         }
+    }
+}
+
+TEST(ReadCsv, PartsAndBlocksReadAsTheWholeText) {
+    // Quotes, line breaks and doubled quotes across every place a block or part may end.
+    std::string text = "a;\"b\nc\";\"=echo(A1)\"\r\n";
+    std::mt19937 random(3);
+    const char* fields[] = {"1,5", "\"x;\"\"y\"\"\nz\"", "TRUE",   "#N/A", "\xC3\xA4rzte",
+                            "",    "\"=total(A1:A2)\"",  "-0,25e1"};
+    for (int row = 0; row < 3000; ++row) {
+        for (int column = 0; column < 4; ++column) text += std::string(column ? ";" : "") + fields[random() % 8];
+        text += random() % 3 ? "\n" : "\r\n";
+    }
+    const auto whole = parseCsv(text, "t.csv", {.threads = 1});
+    for (std::size_t block : {7u, 64u, 1000u}) {
+        std::size_t at = 0;
+        auto read = [&](char* into, std::size_t size) {
+            const std::size_t n = std::min({size, text.size() - at, std::size_t{1} + random() % 97});
+            std::copy_n(text.data() + at, n, into);
+            at += n;
+            return n;
+        };
+        const auto parts = cli::readCsv(read, "t.csv", {.threads = 4, .blockBytes = block, .partBytes = 16});
+        EXPECT_EQ(all(parts), all(whole)) << block;
+        ASSERT_EQ(parts.formulas.size(), whole.formulas.size());
+        for (std::size_t i = 0; i < parts.formulas.size(); ++i)
+            EXPECT_EQ(parts.formulas[i].row, whole.formulas[i].row) << i;
     }
 }
 

@@ -156,6 +156,16 @@ TEST(Calculation, WaitsOnlyWhereASpillLands) {
               "6,\n,\n,\n,3\n7,3\n");
 }
 
+TEST(Calculation, ChainsAndSpillsFoundLate) {
+    // Each cell reads the next: one order, however long the chain (no recursion to run out of stack).
+    std::string chain;
+    for (int r = 1; r < 20000; ++r) chain += "\"=total(A" + std::to_string(r + 1) + ")\"\n";
+    chain += "5\n";
+    EXPECT_EQ(computed(book({{"book", chain.c_str()}})).substr(0, 4), "5\n5\n");
+    // B1 reads A2:A3, which A1's result covers without B1's range holding A1.
+    EXPECT_EQ(computed(book({{"book", "=fill(3,1,2),=total(A2:A3)\n"}})), "2,4\n2,\n2,\n");
+}
+
 TEST(CalculationThreads, ResultsDoNotDependOnThreadCount) {
     std::string sheet;
     for (int r = 0; r < 60; ++r) {

@@ -616,22 +616,14 @@ Sheet readCsv(const std::function<std::size_t(char*, std::size_t)>& read, const 
         }
         held += got;
         std::string_view text(buffer.data(), held);
-        std::size_t skipped = 0;
-        if (!started) {
-            const std::size_t before = text.size();
-            reader.start(text);
-            skipped = before - text.size();
-            started = true;
-        }
+        // The first line decides the separator: until it is whole, each pass starts anew.
+        if (!started) reader.start(text);
         const char* complete = atEnd ? text.data() + text.size() : lastLineEnd(text.data(), text.data() + text.size());
         if (!complete) {
             reader.probe(text);
-            if (skipped) {
-                std::memmove(buffer.data(), buffer.data() + skipped, held - skipped);
-                held -= skipped;
-            }
             continue;
         }
+        started = true;
         const auto length = static_cast<std::size_t>(complete - text.data());
         reader.parse(text.substr(0, length));
         const std::size_t rest = text.size() - length;

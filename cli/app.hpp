@@ -21,7 +21,8 @@ struct Environment {
 };
 
 // Runs one command line. Output goes to `out` only when the whole command succeeded; messages go
-// to `err`. Returns 0 on success, 2 on bad input of any kind.
+// to `err`. Returns 0 on success, 2 on bad input of any kind, 1 when a write failed or memory ran
+// out.
 int runCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
                const Environment& environment);
 

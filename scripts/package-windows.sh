@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows release package in one command: cross-builds Tavirune.xll (and tavirune.exe when the
-# build has it, with the stand-in XLCALL32.DLL that it needs beside it) and writes
-# dist/Tavirune-<version>-win-x64.zip with them and the installation note.
+# build has it, with the stand-in XLCALL32.DLL that it needs beside it, both in the folder cli\ of
+# their own, never beside the add-in) and writes dist/Tavirune-<version>-win-x64.zip with them and
+# the installation note.
 # The version is the one the add-in reports through Korvanth.Tavirune.getVersion.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -16,12 +17,8 @@ if [[ -z "$version" ]]; then
   exit 1
 fi
 
-# tavirune.exe compiles libcsv from Debian's source package.
-sources="${TAVIRUNE_WINDOWS_SOURCES:-$build/sources}"
-"$root/scripts/windows-sources.sh" "$sources"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DTAVIRUNE_BUILD_TESTS=OFF -DTAVIRUNE_BUILD_BENCH=OFF -DTAVIRUNE_WERROR=ON \
-  -DTAVIRUNE_WINDOWS_SOURCES="$sources" >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DTAVIRUNE_BUILD_TESTS=OFF -DTAVIRUNE_BUILD_BENCH=OFF -DTAVIRUNE_WERROR=ON >/dev/null
 targets=(Tavirune)
 if cmake --build "$build" --target help | grep -q '^tavirune:'; then targets+=(tavirune xlcall32_standin); fi
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
@@ -33,12 +30,14 @@ mkdir -p "$stage" "$dist"
 # Symbols are of no use to the user; the stripped file is the same code.
 x86_64-w64-mingw32-strip --strip-unneeded -o "$stage/Tavirune.xll" "$build/Tavirune.xll"
 cli_line="(the command-line host tavirune.exe is not part of this package)"
-if [[ -f "$build/tavirune.exe" ]]; then
-  x86_64-w64-mingw32-strip --strip-unneeded -o "$stage/tavirune.exe" "$build/tavirune.exe"
-  # The add-in's LoadLibrary("XLCALL32.DLL") finds this one beside tavirune.exe; inside the
-  # spreadsheet program the program's own is found first.
-  x86_64-w64-mingw32-strip --strip-unneeded -o "$stage/XLCALL32.DLL" "$build/XLCALL32.DLL"
-  cli_line="tavirune.exe   the command-line host: recalculates a workbook of CSV sheets with the add-in\n  XLCALL32.DLL   the callbacks of tavirune.exe, which plays the spreadsheet program"
+if [[ -f "$build/cli/tavirune.exe" ]]; then
+  # The stand-in XLCALL32.DLL stays out of the add-in's folder: a spreadsheet program opening
+  # Tavirune.xll must never find it there. tavirune.exe loads it from its own folder and finds
+  # Tavirune.xll one folder up.
+  mkdir -p "$stage/cli"
+  x86_64-w64-mingw32-strip --strip-unneeded -o "$stage/cli/tavirune.exe" "$build/cli/tavirune.exe"
+  x86_64-w64-mingw32-strip --strip-unneeded -o "$stage/cli/XLCALL32.DLL" "$build/cli/XLCALL32.DLL"
+  cli_line="cli\\\\tavirune.exe   the command-line host: recalculates a workbook of CSV sheets with the add-in\n  cli\\\\XLCALL32.DLL   the callbacks of tavirune.exe, which plays the spreadsheet program"
 fi
 # The note with Windows line ends, so that every editor shows it right.
 sed -e "s/@VERSION@/$version/" -e "s/@VERSION_TEXT@/$version_text/" -e "s/@CLI_LINE@/$cli_line/" \

@@ -44,7 +44,6 @@ echo "file: 1,048,576 x 16, $((size / 1000000)) MB"
 
 # Wall seconds and peak resident KiB of one command.
 measure() { /usr/bin/time -f "%e %M" -o "$work/time" "$@" >"$work/out" 2>"$work/err"; cat "$work/time"; }
-# Seconds a command prints on its own (time measured inside the process).
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 tavirune="$build/tavirune"
@@ -65,11 +64,11 @@ printf '  tavirune %6.3f s  fread %6.3f s  ratio %s   pandas %6.3f s  ratio %s\n
 printf '  peak memory: tavirune %d MiB = %s x the file  (fread process %d MiB, pandas process %d MiB)\n' $((read_kb / 1024)) \
   "$(ratio "$((read_kb * 1024))" "$size")" $((fread_kb / 1024)) $((pandas_kb / 1024))
 
-read -r ours_e2e ours_kb < <(measure "$tavirune" eval --sheet "$csv" 'rocCurveIndividual(A:A,B:B,0,0,10)')
-read -r r_e2e r_kb < <(measure Rscript -e 'suppressMessages({library(data.table); library(pROC)}); setDTthreads(0); d <- fread(commandArgs(TRUE)[1]); r <- roc(d$default, d$score, direction = "<", quiet = TRUE); print(ci.auc(r))' "$csv")
+read -r ours_e2e ours_kb < <(measure "$tavirune" eval --sheet "$csv" 'rocCurveIndividual(A2:A1048576,B2:B1048576,0,0,10)')
+read -r r_e2e r_kb < <(measure Rscript -e 'suppressMessages({library(data.table); library(pROC)}); setDTthreads(0); d <- fread(commandArgs(TRUE)[1]); r <- roc(d$default, d$score, direction = ">", quiet = TRUE); print(ci.auc(r))' "$csv")
 read -r py_e2e py_kb < <(measure "$python" -c 'import sys, pandas
 from sklearn.metrics import roc_auc_score, roc_curve
-d = pandas.read_csv(sys.argv[1]); print(roc_auc_score(d["default"], d["score"])); roc_curve(d["default"], d["score"])' "$csv")
+d = pandas.read_csv(sys.argv[1]); print(roc_auc_score(d["default"], -d["score"])); roc_curve(d["default"], -d["score"])' "$csv")
 echo
 echo "CSV to AUROC, whole processes"
 printf '  tavirune %6.2f s  Rscript fread + pROC %6.2f s  ratio %s   python pandas + sklearn %6.2f s  ratio %s\n' "$ours_e2e" "$r_e2e" \

@@ -2,6 +2,7 @@
 #include "cli/app.hpp"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -185,12 +186,17 @@ int runCommand(const std::vector<std::string>& arguments, std::ostream& out, std
             Calculation calculation(book, *table, {.threads = threads});
             calculation.run();
             printWarnings(calculation, err);
-            result = renderSheet(parseFormat(calcFormat), book.sheets.front());
-            if (!outputPath.empty()) {
-                SafeReplace file(outputPath);
-                file.write(result);
-                file.commit();
-                result.clear();
+            try {
+                result = renderSheet(parseFormat(calcFormat), book.sheets.front());
+                if (!outputPath.empty()) {
+                    SafeReplace file(outputPath);
+                    file.write(result);
+                    file.commit();
+                    result.clear();
+                }
+            } catch (const std::bad_alloc&) {
+                throw SystemError((outputPath.empty() ? std::string("the standard output") : outputPath) +
+                                  ": memory ran out while writing the computed sheet");
             }
         }
         out << result;

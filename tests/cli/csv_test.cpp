@@ -93,7 +93,7 @@ TEST(ParseCsv, MalformedInputNamesFileRowAndColumn) {
     }
 }
 
-TEST(ReadCsv, PartsAndBlocksReadAsTheWholeText) {
+TEST(ReadCsvThreads, PartsAndBlocksReadAsTheWholeText) {
     // Quotes, line breaks and doubled quotes across every place a block or part may end.
     std::string text = "a;\"b\nc\";\"=echo(A1)\"\r\n";
     std::mt19937 random(3);

@@ -130,10 +130,12 @@ struct Settings {
 
 class Tokenizer {
    public:
-    Tokenizer(const Settings& settings, Part& part) : settings_(settings), part_(part) {}
+    Tokenizer(const Settings& settings, Part& part, bool limitsOnly = false)
+        : settings_(settings), part_(part), limitsOnly_(limitsOnly) {}
 
     // Parses complete lines (or the rest of the file). With `probe` the text is the
-    // unfinished start of a line that outgrew a block: only the sheet's limits are checked.
+    // unfinished start of a line that outgrew a block: its complete fields are checked as ever,
+    // the field cut by the block's end only for its length.
     void run(std::string_view text, bool probe = false) {
         const char* p = text.data();
         const char* const end = p + text.size();
@@ -164,6 +166,8 @@ class Tokenizer {
                                                    std::string_view(p + 1, static_cast<std::size_t>(end - p - 1)));
                             return fail(row, column, "a quoted field has no closing quote");
                         }
+                        if (probe && quote + 1 == end)
+                            return checkLength(row, column, std::string_view(q, static_cast<std::size_t>(quote - q)));
                         if (quote + 1 < end && quote[1] == '"') {
                             scratch_.append(q, quote + 1);
                             copied = true;
@@ -179,6 +183,7 @@ class Tokenizer {
                         p = quote + 1;
                         break;
                     }
+                    if (probe && p == end) return checkLength(row, column, field);
                     if (p < end && *p != separator && !isLineEnd(*p))
                         return fail(row, column, "text after the closing quote of a quoted field");
                 } else {
@@ -199,8 +204,8 @@ class Tokenizer {
                         fraction = static_cast<std::size_t>(q - first);
                         count += fraction;
                     }
-                    if (count > 0 && count <= 15 && !probe &&
-                        (q == end || *q == separator || *q == '\n' || *q == '\r')) {
+                    if (probe && q == end) return;  // a number cut by the block's end
+                    if (count > 0 && count <= 15 && (q == end || *q == separator || *q == '\n' || *q == '\r')) {
                         const double value = static_cast<double>(mantissa) / exactPowersOfTen[fraction];
                         storeNumber(row, column, negative ? -value : value);
                         p = q;
@@ -219,11 +224,11 @@ class Tokenizer {
                     p = q;
                     if (probe && p == end) return checkLength(row, column, field);
                 }
-                if (field.size() > maxCellCharacters && !probe && !storeLengthOk(field))
+                if (field.size() > maxCellCharacters && !storeLengthOk(field))
                     return fail(row, column,
                                 "the cell holds more than " + std::to_string(maxCellCharacters) +
                                     " characters, more than a cell holds");
-                if (!field.empty() && !probe && !store(row, column, field)) return;
+                if (!field.empty() && !store(row, column, field)) return;
                 ++column;
                 if (p < end && *p == separator) {
                     ++p;
@@ -241,12 +246,15 @@ class Tokenizer {
    private:
     const Settings& settings_;
     Part& part_;
+    bool limitsOnly_;
     std::string scratch_;
     std::vector<std::pair<std::size_t, std::uint64_t*>> blocks_;  // per column: block index, its cells
     std::size_t lastRow_ = 0, lastColumn_ = 0;
     bool anyNumber_ = false;
 
     void fail(std::size_t row, std::size_t column, std::string problem) {
+        // Before the first line is whole its separator is a guess: only a passed limit is certain.
+        if (limitsOnly_ && problem.find("more than") == std::string::npos) return;
         part_.problemAt = Position{row, column};
         part_.problem = std::move(problem);
     }
@@ -439,9 +447,9 @@ class Reader {
     }
 
     // A line that outgrew a block: its sheet limits are checked before more of it is read.
-    void probe(std::string_view text) {
+    void probe(std::string_view text, bool limitsOnly) {
         Part part;
-        Tokenizer(settings_, part).run(text, true);
+        Tokenizer(settings_, part, limitsOnly).run(text, true);
         if (part.problemAt)
             throw InputError(cellPlace(file_, nextRow_ + part.problemAt->row, part.problemAt->column) + ": " +
                              part.problem);
@@ -620,7 +628,7 @@ Sheet readCsv(const std::function<std::size_t(char*, std::size_t)>& read, const 
         if (!started) reader.start(text);
         const char* complete = atEnd ? text.data() + text.size() : lastLineEnd(text.data(), text.data() + text.size());
         if (!complete) {
-            reader.probe(text);
+            reader.probe(text, !started);
             continue;
         }
         started = true;

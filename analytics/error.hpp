@@ -44,6 +44,8 @@ public:
 };
 
 // The text returned for any failure that is not one of the library's own.
+// What a calculation that ran out of memory answers, in place of the library's own word for it.
+inline constexpr const char* outOfMemoryText = "There was not enough memory for the calculation";
 inline constexpr const char* unknownErrorText =
     "An unknown error occured. Please check the call of the add-in routine, e.g. if ranges are passed "
     "instead of numbers or vice versa";

@@ -4,6 +4,7 @@
 //   return Korvanth::guardWorksheet([&] { ...; return result; });
 #pragma once
 
+#include <new>
 #include <utility>
 
 #include "analytics/error.hpp"
@@ -26,6 +27,8 @@ xlframe::CellMatrix guardWorksheet(Body&& body, bool selectEnglish = true) {
         return std::forward<Body>(body)();
     } catch (const KorvanthException& error) {
         return textResult(error.getMessage());
+    } catch (const std::bad_alloc&) {
+        return textResult(outOfMemoryText);
     } catch (...) {
         return textResult(unknownErrorText);
     }

@@ -9,9 +9,11 @@
 
 #include <cstddef>
 #include <exception>
+#include <new>
 #include <string>
 #include <tuple>
 
+#include "analytics/error.hpp"
 #include "xlframe/cell_matrix.hpp"
 #include "xlframe/exceptions.hpp"
 #include "xlframe/numeric.hpp"
@@ -98,6 +100,8 @@ xlframe::LPXLFOPER call(const Args&... arguments) noexcept {
             return toOper(std::apply(Function, converted)).ReturnValue();
         } catch (const xlframe::XlfException&) {
             return nullptr;
+        } catch (const std::bad_alloc&) {
+            return detail::answerText(outOfMemoryText);
         } catch (const std::exception& error) {
             return detail::answerText(error.what());
         } catch (const std::string& text) {

@@ -104,7 +104,8 @@ TEST(WorksheetGuard, TurnsEveryFailureIntoOneTextCell) {
         {"coded", [] () -> xlframe::CellMatrix { throw KorvanthException(20000).addArgument("quantile"); },
          "The entry quantile is no single cell or empty"},
         {"text", [] () -> xlframe::CellMatrix { throw KorvanthTextException("own check"); }, "own check"},
-        {"bad_alloc", [] () -> xlframe::CellMatrix { throw std::bad_alloc(); }, unknown},
+        {"bad_alloc", [] () -> xlframe::CellMatrix { throw std::bad_alloc(); },
+         "There was not enough memory for the calculation"},
         {"int", [] () -> xlframe::CellMatrix { throw 3; }, unknown},
     };
     for (const Case& c : cases) {

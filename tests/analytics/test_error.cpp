@@ -104,7 +104,7 @@ TEST(WorksheetGuard, TurnsEveryFailureIntoOneTextCell) {
         {"coded", [] () -> xlframe::CellMatrix { throw KorvanthException(20000).addArgument("quantile"); },
          "The entry quantile is no single cell or empty"},
         {"text", [] () -> xlframe::CellMatrix { throw KorvanthTextException("own check"); }, "own check"},
-        {"bad_alloc", [] () -> xlframe::CellMatrix { throw std::bad_alloc(); }, unknown},
+        {"bad_alloc", [] () -> xlframe::CellMatrix { throw std::bad_alloc(); }, outOfMemoryText},
         {"int", [] () -> xlframe::CellMatrix { throw 3; }, unknown},
     };
     for (const Case& c : cases) {

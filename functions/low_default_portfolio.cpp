@@ -63,7 +63,7 @@ CellMatrix lowDefaultPortfolioPD(const CellMatrix& numDefaults, const CellMatrix
         // Rescaling multiplies every PD by one factor; clipping one at 1 would change the average asked for.
         for (std::size_t i = 0; i < pd.size(); ++i) {
             if (pd[i] > 1.0)
-                fail("The PD of the grade in " + rows.where(rows.positions()[i]) +
+                fail("The PD of the grade in " + rows.where(rows.position(i)) +
                      " is above 1 once scaled to the average portfolio PD");
         }
         CellMatrix result(column ? pd.size() : 1, column ? 1 : pd.size());

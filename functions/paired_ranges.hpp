@@ -37,9 +37,9 @@ public:
     // than the others counts as empty past its end.
     PairedRows(std::initializer_list<PairedRange> ranges, bool column);
 
-    // The kept positions, ascending, zero-based within the ranges.
-    const std::vector<std::size_t>& positions() const noexcept { return kept_; }
-    std::size_t size() const noexcept { return kept_.size(); }
+    // The number of kept positions, and the k-th of them (ascending, zero-based within the ranges).
+    std::size_t size() const noexcept { return size_; }
+    std::size_t position(std::size_t k) const noexcept { return skipped_ ? kept_[k] : k; }
     // "row 3" or "column 3" for a kept position, for texts about it.
     std::string where(std::size_t position) const;
 
@@ -61,12 +61,19 @@ private:
         Cells cells;
         std::size_t length;  // positions
         std::size_t width;   // cells per position
+        const xlframe::impl::CellValueImpl* storage;  // the row-major cells, when the range has it
     };
+    // Cell j of `position`; read straight from the storage where there is one, since the
+    // ranges can be whole columns.
     const xlframe::CellValue& cell(const Entry& e, std::size_t position, std::size_t j) const;
+    bool isEmpty(const Entry& e, std::size_t position, std::size_t j) const;
+    bool number(const Entry& e, std::size_t position, double& value) const;
 
     std::vector<Entry> ranges_;
     bool column_;
-    std::vector<std::size_t> kept_;
+    std::size_t size_ = 0;
+    bool skipped_ = false;
+    std::vector<std::size_t> kept_;  // listed only once a position is skipped
 };
 
 }  // namespace Korvanth

@@ -63,7 +63,7 @@ CellMatrix mapCategoricals2Scores(const CellMatrix& categoricalScores, const Cel
             const auto found = table.find(scores[k]);
             if (found == table.end())
                 fail("An entry of the categorical scores is not contained in the categorical set");
-            const std::size_t i = debtors.positions()[k];
+            const std::size_t i = debtors.position(k);
             (column ? result(i, 0) : result(0, i)) = found->second;
         }
         return result;
@@ -102,7 +102,7 @@ CellMatrix mapNumericals2Scores(const CellMatrix& numericalScores, const CellMat
         CellMatrix result(column ? n : 1, column ? 1 : n);
         // Each debtor keeps its own row: an Empty score cell stays Empty in the result.
         for (std::size_t k = 0; k < scores.size(); ++k) {
-            const std::size_t i = debtors.positions()[k];
+            const std::size_t i = debtors.position(k);
             const double x = scores[k];
             const std::ptrdiff_t j = classes.find(x);
             if (j == ScoreClasses::none)

@@ -9,6 +9,7 @@
 #include "analytics/matrix.hpp"
 #include "analytics/worksheet_guard.hpp"
 #include "functions/checks.hpp"
+#include "functions/paired_ranges.hpp"
 #include "functions/worksheet_functions.hpp"
 #include "xlframe/numeric.hpp"
 
@@ -19,14 +20,6 @@ namespace {
 using Distributions::cumulativeNormal;
 
 constexpr const char* zeroVarianceText = "not defined (zero variance)";
-
-// Row ranges are read left to right, which is what copying them into a column would give.
-std::vector<double> readNumbers(const CellMatrix& range, bool column, const char* name) {
-    return column ? cellMatrixToColumnVector(range, name) : cellMatrixToRowVector(range, name);
-}
-std::vector<int> readIntegers(const CellMatrix& range, bool column, const char* name) {
-    return column ? cellMatrixToColumnVectorInt(range, name) : cellMatrixToRowVectorInt(range, name);
-}
 
 bool isProbability(double p) { return p >= 0.0 && p <= 1.0; }  // false for NaN too
 
@@ -83,15 +76,14 @@ CellMatrix calibrationDifferenceIndividual(const CellMatrix& defaultProbRating1,
         if (!sameShape(defaultProbRating2, indicators))
             fail("The cell ranges for the default probabilties of rating 2 and the indicators are not identical");
 
-        const bool column = indicators.Columns() == 1;
-        const std::size_t n = column ? indicators.Rows() : indicators.Columns();
-        const std::vector<int> y = readIntegers(indicators, column, "indicators");
-        const std::vector<double> p = readNumbers(defaultProbRating1, column, "default probabilities 1");
-        const std::vector<double> q = readNumbers(defaultProbRating2, column, "default probabilities 2");
-        // The conversions skip Empty cells, which would silently shift the debtors against each other.
-        if (y.size() != n) fail("The cell range for the indicators contains empty cells");
-        if (p.size() != n) fail("The cell range for the default probabilities of rating 1 contains empty cells");
-        if (q.size() != n) fail("The cell range for the default probabilities of rating 2 contains empty cells");
+        const PairedRows rows({{indicators, "indicators"},
+                               {defaultProbRating1, "default probabilities 1", "default probabilities of rating 1"},
+                               {defaultProbRating2, "default probabilities 2", "default probabilities of rating 2"}},
+                              indicators.Columns() == 1);
+        const std::vector<int> y = rows.integers(0);
+        const std::vector<double> p = rows.numbers(1);
+        const std::vector<double> q = rows.numbers(2);
+        const std::size_t n = rows.size();
 
         Redelmeier sums;
         for (std::size_t i = 0; i < n; ++i) {
@@ -128,7 +120,9 @@ CellMatrix calibrationDifferenceAggregate(const CellMatrix& defaultProbabilities
         if (matrixSurvivals.Columns() != k)
             fail("The dimension of the matrix of survivals does not equal the number of default probabilities");
 
-        const std::vector<double> pd = readNumbers(defaultProbabilities, column, "default probabilities");
+        const std::vector<double> pd =
+            column ? cellMatrixToColumnVector(defaultProbabilities, "default probabilities")
+                   : cellMatrixToRowVector(defaultProbabilities, "default probabilities");
         const Matrix defaults = cellMatrixToDenseMatrix(matrixDefaults, "matrix of defaults");
         const Matrix survivals = cellMatrixToDenseMatrix(matrixSurvivals, "matrix of survivals");
         // Skipped Empty cells would shorten the vector or shift a matrix row onto other grades.
@@ -143,6 +137,10 @@ CellMatrix calibrationDifferenceAggregate(const CellMatrix& defaultProbabilities
         for (std::size_t u = 0; u < k; ++u) {
             const double q = pd[u];
             for (std::size_t v = 0; v < k; ++v) {
+                if (!std::isfinite(defaults(u, v)))
+                    fail("At least one entry of the matrix of defaults is not a finite number");
+                if (!std::isfinite(survivals(u, v)))
+                    fail("At least one entry of the matrix of survivals is not a finite number");
                 const std::int32_t dv = xlframe::truncateToInt32(defaults(u, v));
                 if (dv < 0) fail("At least one entry of the matrix of defaults is a negative mumber");
                 const std::int32_t sv = xlframe::truncateToInt32(survivals(u, v));

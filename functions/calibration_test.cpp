@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "analytics/conversions.hpp"
 #include "analytics/distributions.hpp"
 #include "analytics/worksheet_guard.hpp"
 #include "functions/checks.hpp"
+#include "functions/paired_ranges.hpp"
 #include "functions/worksheet_functions.hpp"
 
 namespace Korvanth {
@@ -21,19 +21,6 @@ using Distributions::cumulativeNormal;
 constexpr const char* zeroVarianceText = "not defined (zero variance)";
 constexpr const char* contradictedText = "not defined (a PD of 0 or 1 contradicts the observed defaults)";
 constexpr const char* noFreeGradeText = "not defined (no grade with debtors has a PD strictly between 0 and 1)";
-
-// Row ranges are read left to right, which is what copying them into a column would give.
-std::vector<double> readNumbers(const CellMatrix& range, bool column, const char* name) {
-    return column ? cellMatrixToColumnVector(range, name) : cellMatrixToRowVector(range, name);
-}
-std::vector<int> readIntegers(const CellMatrix& range, bool column, const char* name) {
-    return column ? cellMatrixToColumnVectorInt(range, name) : cellMatrixToRowVectorInt(range, name);
-}
-
-// The conversions skip Empty cells, which would silently shift one range against the other.
-void requireEveryCell(std::size_t length, std::size_t cells, const char* text) {
-    if (length != cells) fail(text);
-}
 
 bool isProbability(double p) { return p >= 0.0 && p <= 1.0; }  // false for NaN too
 
@@ -75,12 +62,11 @@ CellMatrix calibrationTestIndividual(const CellMatrix& defaultProbabilities, con
         if (!sameShape(defaultProbabilities, indicators))
             fail("The cell ranges for the default probabilties and the indicators are not identical");
 
-        const bool column = indicators.Columns() == 1;
-        const std::size_t n = column ? indicators.Rows() : indicators.Columns();
-        const std::vector<int> y = readIntegers(indicators, column, "indicators");
-        const std::vector<double> p = readNumbers(defaultProbabilities, column, "default probabilities");
-        requireEveryCell(y.size(), n, "The cell range for the indicators contains empty cells");
-        requireEveryCell(p.size(), n, "The cell range for the default probabilities contains empty cells");
+        const PairedRows rows({{indicators, "indicators"}, {defaultProbabilities, "default probabilities"}},
+                              indicators.Columns() == 1);
+        const std::vector<int> y = rows.integers(0);
+        const std::vector<double> p = rows.numbers(1);
+        const std::size_t n = rows.size();
 
         Spiegelhalter sums;
         for (std::size_t i = 0; i < n; ++i) {
@@ -118,14 +104,14 @@ CellMatrix calibrationTestAggregate(const CellMatrix& defaultProbabilities, cons
         if (!sameShape(defaultProbabilities, numSurvivals))
             fail("The cell ranges for the default probabilties and the number of survivals are not identical");
 
-        const bool column = numDefaults.Columns() == 1;
-        const std::size_t k = column ? numDefaults.Rows() : numDefaults.Columns();
-        const std::vector<int> defaults = readIntegers(numDefaults, column, "number of defaults");
-        const std::vector<int> survivals = readIntegers(numSurvivals, column, "number of survivals");
-        const std::vector<double> p = readNumbers(defaultProbabilities, column, "default probabilities");
-        requireEveryCell(defaults.size(), k, "The cell range for the number of defaults contains empty cells");
-        requireEveryCell(survivals.size(), k, "The cell range for the number of survivals contains empty cells");
-        requireEveryCell(p.size(), k, "The cell range for the default probabilities contains empty cells");
+        const PairedRows rows({{numDefaults, "number of defaults"},
+                               {numSurvivals, "number of survivals"},
+                               {defaultProbabilities, "default probabilities"}},
+                              numDefaults.Columns() == 1);
+        const std::vector<int> defaults = rows.counts(0);
+        const std::vector<int> survivals = rows.counts(1);
+        const std::vector<double> p = rows.numbers(2);
+        const std::size_t k = rows.size();
 
         Spiegelhalter sums;
         std::int64_t debtors = 0;  // 64 bits: the grades' counts may add up beyond 32 bits

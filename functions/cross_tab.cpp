@@ -11,6 +11,7 @@
 #include "analytics/conversions.hpp"
 #include "analytics/worksheet_guard.hpp"
 #include "functions/checks.hpp"
+#include "functions/paired_ranges.hpp"
 #include "functions/result_size.hpp"
 #include "functions/worksheet_functions.hpp"
 #include "xlframe/numeric.hpp"
@@ -21,11 +22,8 @@ namespace {
 
 constexpr const char* indicatorText = "At least one indicator is not Zero or One";
 
-std::vector<double> readNumbers(const CellMatrix& range, bool column, const char* name) {
+std::vector<double> readBoundaries(const CellMatrix& range, bool column, const char* name) {
     return column ? cellMatrixToColumnVector(range, name) : cellMatrixToRowVector(range, name);
-}
-std::vector<int> readIntegers(const CellMatrix& range, bool column, const char* name) {
-    return column ? cellMatrixToColumnVectorInt(range, name) : cellMatrixToRowVectorInt(range, name);
 }
 
 void requireIndicators(const std::vector<int>& indicators) {
@@ -33,7 +31,6 @@ void requireIndicators(const std::vector<int>& indicators) {
         if (y != 0 && y != 1) fail(indicatorText);
 }
 
-// The conversions skip Empty cells; pairing what is left would shift one range against the other.
 void requireSameLength(std::size_t a, std::size_t b, const char* text) {
     if (a != b) fail(text);
 }
@@ -171,12 +168,10 @@ CellMatrix automaticCrossTab(const CellMatrix& scores, const CellMatrix& indicat
                              const CellMatrix& numberCategories) {
     const int k = xlframe::truncateToInt32(cellMatrixToDouble(numberCategories, "numberCategories"));
     if (k < 1) fail("The number of categories is non-positive");
-    const bool column = scores.Columns() == 1;
-    const std::vector<double> x = readNumbers(scores, column, "scores");
-    const std::vector<int> y = readIntegers(indicators, column, "indicators");
+    const PairedRows rows({{scores, "scores"}, {indicators, "indicators"}}, scores.Columns() == 1);
+    const std::vector<double> x = rows.numbers(0);
+    const std::vector<int> y = rows.integers(1);
     requireIndicators(y);
-    requireSameLength(x.size(), y.size(),
-                      "The scores and the indicators do not have the same number of non-empty cells");
     const std::size_t m = x.size(), classCount = static_cast<std::size_t>(k);
     if (m < classCount)
         fail("More categories then observations given. Reduce the number of categories to build the crosstab.");
@@ -208,13 +203,12 @@ CellMatrix explicitCrossTab(const CellMatrix& scores, const CellMatrix& indicato
         fail("The cell ranges of the upper and lower boundaries are not identical");
 
     const bool column = lowerBoundaries.Columns() == 1;
-    const std::vector<double> x = readNumbers(scores, column, "scores");
-    std::vector<double> lower = readNumbers(lowerBoundaries, column, "lower boundaries");
-    const std::vector<double> upper = readNumbers(upperBoundaries, column, "upper boundaries");
-    const std::vector<int> y = readIntegers(indicators, column, "indicators");
+    const PairedRows rows({{scores, "scores"}, {indicators, "indicators"}}, column);
+    const std::vector<double> x = rows.numbers(0);
+    std::vector<double> lower = readBoundaries(lowerBoundaries, column, "lower boundaries");
+    const std::vector<double> upper = readBoundaries(upperBoundaries, column, "upper boundaries");
+    const std::vector<int> y = rows.integers(1);
     requireIndicators(y);
-    requireSameLength(x.size(), y.size(),
-                      "The scores and the indicators do not have the same number of non-empty cells");
     requireSameLength(lower.size(), upper.size(),
                       "The lower and the upper boundaries do not have the same number of non-empty cells");
     requireContiguousClasses(lower, upper);
@@ -236,13 +230,10 @@ CellMatrix crossTabCategorical(const CellMatrix& categories, const CellMatrix& i
         if (!sameShape(categories, indicators))
             fail("The cell ranges for the categories and the indicators have different dimensions");
 
-        const bool column = categories.Columns() == 1;
-        const std::vector<std::string> keys = column ? cellMatrixToColumnCategories(categories, "categories")
-                                                     : cellMatrixToRowCategories(categories, "categories");
-        const std::vector<int> y = readIntegers(indicators, column, "indicators");
+        const PairedRows rows({{categories, "categories", nullptr, Cells::categories}, {indicators, "indicators"}}, categories.Columns() == 1);
+        const std::vector<std::string> keys = rows.categories(0);
+        const std::vector<int> y = rows.integers(1);
         requireIndicators(y);
-        requireSameLength(keys.size(), y.size(),
-                          "The categories and the indicators do not have the same number of non-empty cells");
 
         // Byte-wise key order, as std::string compares: "10" before "2", "B" before "a".
         std::map<std::string, Counts> classes;

@@ -2,8 +2,10 @@
 // interval, the chi-square test of the difference of two AUROCs, and the adjusted PowerStat.
 #include <algorithm>
 #include <bit>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <new>
 #include <numeric>
 #include <vector>
 
@@ -13,6 +15,8 @@
 #include "analytics/worksheet_guard.hpp"
 #include "functions/checks.hpp"
 #include "functions/concordance.hpp"
+#include "functions/paired_ranges.hpp"
+#include "functions/result_size.hpp"
 #include "functions/worksheet_functions.hpp"
 #include "xlframe/numeric.hpp"
 
@@ -23,8 +27,8 @@ namespace {
 using Distributions::cumulativeGamma;
 using Distributions::inverseCumulativeNormal;
 
-// The host shows no more rows than this, so no longer curve is ever built.
-constexpr std::size_t maxResultRows = 1048576;
+constexpr const char* powerStatUndefinedText =
+    "not defined (the area of the perfect rating is zero up to rounding: the shadow PDs do not differ)";
 
 // A total order on doubles that agrees with < on numbers: -0 equals +0 and every NaN sorts
 // last, so that sorting never meets an inconsistent comparison.
@@ -39,18 +43,6 @@ double scoreOfKey(std::uint64_t key) {
     if (key == ~std::uint64_t{0}) return std::nan("");
     const std::uint64_t bits = (key >> 63) ? key & ~(std::uint64_t{1} << 63) : ~key;
     return std::bit_cast<double>(bits);
-}
-
-std::vector<double> readNumbers(const CellMatrix& range, bool column, const char* name) {
-    return column ? cellMatrixToColumnVector(range, name) : cellMatrixToRowVector(range, name);
-}
-std::vector<int> readIntegers(const CellMatrix& range, bool column, const char* name) {
-    return column ? cellMatrixToColumnVectorInt(range, name) : cellMatrixToRowVectorInt(range, name);
-}
-
-// The conversions skip Empty cells, which would silently shift one range against the other.
-void requireEveryCell(std::size_t length, std::size_t cells, const char* text) {
-    if (length != cells) fail(text);
 }
 
 // Shares of defaults and survivals per bucket, riskiest bucket first.
@@ -127,17 +119,19 @@ RocStatistics computeRocStatistics(const Buckets& b, long long m, std::size_t ma
     r.lower = auroc - z * std::sqrt(v);
     r.upper = auroc + z * std::sqrt(v);
     if (m == 0) return r;
-    if (m > 0 && static_cast<unsigned long long>(m) == n) {
-        const std::size_t points = std::min(n + 1, maxPoints);
-        r.curve.reserve(points);
+    if (m > 0 && static_cast<unsigned long long>(m) == n && n + 1 <= maxPoints) {
+        r.curve.reserve(n + 1);
         r.curve.emplace_back(0.0, 0.0);
-        for (std::size_t k = 0; k + 1 < points; ++k) r.curve.emplace_back(far[k], hr[k]);
+        for (std::size_t k = 0; k < n; ++k) r.curve.emplace_back(far[k], hr[k]);
         return r;
     }
     r.curve.emplace_back(0.0, 0.0);
     if (m < 1) return r;
+    // More points than a sheet shows: a coarser grid, so that the curve still spans every false
+    // alarm rate rather than stopping short of its end.
+    m = std::min<long long>(m, static_cast<long long>(maxPoints));
     const double step = 1.0 / static_cast<double>(m);
-    const std::size_t points = static_cast<std::size_t>(std::min<long long>(m, static_cast<long long>(maxPoints)));
+    const std::size_t points = static_cast<std::size_t>(m);
     r.curve.reserve(points);
     for (std::size_t j = 1; j < points; ++j) {
         const double x = static_cast<double>(j) * step;
@@ -203,13 +197,10 @@ IndividualData readIndividual(const CellMatrix& scores, const CellMatrix& indica
     if (!sameShape(scores, indicators)) fail("The dimensions of the vectors for scores and indicators are not equal");
     if (scoreIndex != 0 && scoreIndex != 1) fail("The value of scoreIndex is not in the range of 0..1");
     if (outputIndex != 0 && outputIndex != 1) fail("The value of outputIndex is not in the range of 0..1");
-    const bool column = scores.Columns() == 1;
-    const std::size_t cells = column ? scores.Rows() : scores.Columns();
+    const PairedRows rows({{indicators, "indicators"}, {scores, "scores"}}, scores.Columns() == 1);
     IndividualData data;
-    data.indicators = readIntegers(indicators, column, "indicators");
-    data.scores = readNumbers(scores, column, "scores");
-    requireEveryCell(data.indicators.size(), cells, "The cell range for the indicators contains empty cells");
-    requireEveryCell(data.scores.size(), cells, "The cell range for the scores contains empty cells");
+    data.indicators = rows.integers(0);
+    data.scores = rows.numbers(1);
     for (int y : data.indicators)
         if (y != 0 && y != 1) fail("At least one indicator is not Zero or One");
     return data;
@@ -362,31 +353,6 @@ RankedRating rankRating(KeyRanks ranks, const Flags& defaulted) {
     return r;
 }
 
-// A one-row or one-column range read in place, through the library's own row-major storage
-// when it has it. Any cell but a number (an Empty one too) is rejected, as reading a vector of
-// numbers and finding fewer than cells rejects it.
-class NumberCells {
-public:
-    explicit NumberCells(const CellMatrix& range)
-        : range_(range), cells_(range.storage() ? range.storage()->data() : nullptr), column_(range.Columns() == 1) {}
-    std::size_t size() const { return column_ ? range_.Rows() : range_.Columns(); }
-    double operator[](std::size_t i) const {
-        if (cells_ != nullptr) {
-            const xlframe::impl::CellValueImpl& cell = cells_[i];
-            if (cell.kind() != xlframe::CellKind::Number) fail("");
-            return cell.GetNumber();
-        }
-        const xlframe::CellValue& cell = column_ ? range_(i, 0) : range_(0, i);
-        if (!cell.IsNumber()) fail("");
-        return cell.GetNumber();
-    }
-
-private:
-    const CellMatrix& range_;
-    const xlframe::impl::CellValueImpl* cells_;
-    bool column_;
-};
-
 // The same buckets as individualBuckets, from the counts per distinct score: equal scores always
 // share a bucket, so walking the distinct scores decides as walking every debtor does.
 Buckets rankedBuckets(const RankedRating& r, int scoreIndex) {
@@ -503,7 +469,7 @@ CellMatrix rocCurveIndividual(const CellMatrix& scores, const CellMatrix& indica
     return guardWorksheet([&] {
         const IndividualData data = readIndividual(scores, indicators, scoreIndex, outputIndex);
         const Buckets b = individualBuckets(data.scores, data.indicators, scoreIndex);
-        const RocStatistics r = computeRocStatistics(b, outputIndex == 1 ? numBuckets : 0, maxResultRows - 3);
+        const RocStatistics r = computeRocStatistics(b, outputIndex == 1 ? numBuckets : 0, maxSheetRows - 3);
         return rocTable(r, outputIndex == 1);
     });
 }
@@ -520,17 +486,19 @@ CellMatrix rocCurveAggregate(const CellMatrix& scores, const CellMatrix& numDefa
                  "equal to one");
         if (scoreIndex != 0 && scoreIndex != 1) fail("The value of scoreIndex is not in the range of 0..1");
         if (outputIndex != 0 && outputIndex != 1) fail("The value of outputIndex is not in the range of 0..1");
-        const bool column = scores.Columns() == 1;
-        const std::size_t cells = column ? scores.Rows() : scores.Columns();
-        const std::vector<double> s = readNumbers(scores, column, "scores");
-        const std::vector<int> survivals = readIntegers(numSurvivals, column, "numSurvivals");
-        const std::vector<int> defaults = readIntegers(numDefaults, column, "numDefaults");
-        requireEveryCell(s.size(), cells, "The cell range for the scores contains empty cells");
-        requireEveryCell(survivals.size(), cells, "The cell range for the number of survivals contains empty cells");
-        requireEveryCell(defaults.size(), cells, "The cell range for the number of defaults contains empty cells");
+        const PairedRows rows({{scores, "scores"},
+                               {numSurvivals, "numSurvivals", "number of survivals"},
+                               {numDefaults, "numDefaults", "number of defaults"}},
+                              scores.Columns() == 1);
+        const std::vector<double> s = rows.numbers(0);
+        const std::vector<int> survivals = rows.counts(1);
+        const std::vector<int> defaults = rows.counts(2);
+        const std::size_t cells = rows.size();
         std::vector<Grade> grades(cells);
         std::int64_t nd = 0, ns = 0;
         for (std::size_t i = 0; i < cells; ++i) {
+            if (defaults[i] < 0) fail("At least one of the number of defaults is a negative number");
+            if (survivals[i] < 0) fail("At least one of the number of survivals is a negative number");
             grades[i] = {s[i], static_cast<double>(survivals[i]), static_cast<double>(defaults[i])};
             nd += defaults[i];
             ns += survivals[i];
@@ -596,38 +564,52 @@ CellMatrix differenceTable(const Rating& r1, const Rating& r2, double nd, double
 CellMatrix aurocDifferenceIndividual(const CellMatrix& scoresRating1, const CellMatrix& scoresRating2,
                                      const CellMatrix& indicators, int scoreIndex) {
     return guardWorksheet([&] {
+        // Whatever either rating's ROC would reject, this function reports alike. Only the ROCs
+        // are covered: the pairing of the rows and the test itself give their own texts, and
+        // running out of memory reaches the guard.
         try {
-            // The checks of each rating's ROC, with the indicators read once for both.
             if (!isVector(scoresRating1) || !isVector(indicators) || !sameShape(scoresRating1, indicators) ||
                 !sameShape(scoresRating2, indicators) || (scoreIndex != 0 && scoreIndex != 1))
                 fail("");
-            const NumberCells cells1(scoresRating1), cells2(scoresRating2), indicatorCells(indicators);
-            const std::size_t n = indicatorCells.size();
-            if (n == 0) fail("");
-            Flags defaulted(n);
-            for (std::size_t i = 0; i < n; ++i) {
-                const std::int32_t y = xlframe::truncateToInt32(indicatorCells[i]);
-                if (y != 0 && y != 1) fail("");
-                defaulted[i] = static_cast<std::uint8_t>(y);
-            }
-            auto ranked = [&](const NumberCells& cells) {
-                return rankRating(rankKeysBy(n, [&](std::size_t i) { return orderKey(cells[i]); }), defaulted);
-            };
-            const RankedRating ranked1 = ranked(cells1), ranked2 = ranked(cells2);
-            const Rating r1 = rating(rankedBuckets(ranked1, scoreIndex));
-            const Rating r2 = rating(rankedBuckets(ranked2, scoreIndex));
-            const PairsTerms terms = pairsTerms(ranked1, ranked2, defaulted);
-            const double nd = static_cast<double>(std::accumulate(ranked1.defaults.begin(), ranked1.defaults.end(),
-                                                                  std::int64_t{0}));
-            const double ns = static_cast<double>(n) - nd;
-            const double pds = static_cast<double>(terms.count) / (ns * nd);
-            const double pdds = terms.survivalTriple / (nd * nd * ns);
-            const double pssd = terms.defaultTriple / (ns * ns * nd);
-            return differenceTable(r1, r2, nd, ns, pds, pdds, pssd);
+        } catch (const std::bad_alloc&) {
+            throw;
         } catch (...) {
-            // Whatever either rating's ROC would reject, this function reports alike.
             return textResult(unknownErrorText);
         }
+        const PairedRows rows({{scoresRating1, "scores", "scores of rating 1"},
+                               {scoresRating2, "scores", "scores of rating 2"},
+                               {indicators, "indicators"}},
+                              scoresRating1.Columns() == 1);
+        const std::size_t n = rows.size();
+        Flags defaulted(n);
+        RankedRating ranked1, ranked2;
+        Rating r1{}, r2{};
+        try {
+            const std::vector<int> y = rows.integers(2);
+            for (std::size_t i = 0; i < n; ++i) {
+                if (y[i] != 0 && y[i] != 1) fail("");
+                defaulted[i] = static_cast<std::uint8_t>(y[i]);
+            }
+            auto ranked = [&](const std::vector<double>& x) {
+                return rankRating(rankKeysBy(n, [&](std::size_t i) { return orderKey(x[i]); }), defaulted);
+            };
+            ranked1 = ranked(rows.numbers(0));
+            ranked2 = ranked(rows.numbers(1));
+            r1 = rating(rankedBuckets(ranked1, scoreIndex));
+            r2 = rating(rankedBuckets(ranked2, scoreIndex));
+        } catch (const std::bad_alloc&) {
+            throw;
+        } catch (...) {
+            return textResult(unknownErrorText);
+        }
+        const PairsTerms terms = pairsTerms(ranked1, ranked2, defaulted);
+        const double nd =
+            static_cast<double>(std::accumulate(ranked1.defaults.begin(), ranked1.defaults.end(), std::int64_t{0}));
+        const double ns = static_cast<double>(n) - nd;
+        const double pds = static_cast<double>(terms.count) / (ns * nd);
+        const double pdds = terms.survivalTriple / (nd * nd * ns);
+        const double pssd = terms.defaultTriple / (ns * ns * nd);
+        return differenceTable(r1, r2, nd, ns, pds, pdds, pssd);
     });
 }
 
@@ -674,10 +656,14 @@ CellMatrix aurocDifferenceAggregate(const CellMatrix& scores, const CellMatrix& 
         std::vector<double> gradeScores(n);
         for (std::size_t u = 0; u < n; ++u) {
             for (std::size_t j = 0; j < n; ++j) {
+                // The entries weigh the pairs as they stand, so a negative fraction is refused too.
+                if (!std::isfinite(dm(u, j))) fail("At least one entry of the matrix of defaults is not a finite number");
+                if (dm(u, j) < 0) fail("At least one entry of the matrix of defaults is a negative mumber");
+                if (!std::isfinite(sm(u, j)))
+                    fail("At least one entry of the matrix of survivals is not a finite number");
+                if (sm(u, j) < 0) fail("At least one entry of the matrix of survivals is a negative mumber");
                 const std::int32_t d = xlframe::truncateToInt32(dm(u, j));
-                if (d < 0) fail("At least one entry of the matrix of defaults is a negative mumber");
                 const std::int32_t s = xlframe::truncateToInt32(sm(u, j));
-                if (s < 0) fail("At least one entry of the matrix of survivals is a negative mumber");
                 d1[j] += d, s1[j] += s, d2[u] += d, s2[u] += s;
             }
             const xlframe::CellValue& cell = column ? scores(u, 0) : scores(0, u);
@@ -697,6 +683,8 @@ CellMatrix aurocDifferenceAggregate(const CellMatrix& scores, const CellMatrix& 
             }
             r1 = rating(aggregateBuckets(std::move(g1), ndInt, nsInt, scoreIndex));
             r2 = rating(aggregateBuckets(std::move(g2), ndInt, nsInt, scoreIndex));
+        } catch (const std::bad_alloc&) {
+            throw;
         } catch (...) {
             return textResult(unknownErrorText);
         }
@@ -728,12 +716,10 @@ CellMatrix adjustedPowerStat(const CellMatrix& scores, const CellMatrix& shadowP
         if (!isVector(shadowPDs)) fail("The cell range for the shadowPDs is not one-dimensional");
         if (!sameShape(scores, shadowPDs)) fail("The dimensions of the vectors for scores and shadowPDs are not equal");
         if (scoreIndex != 0 && scoreIndex != 1) fail("The value of scoreIndex is not in the range of 0..1");
-        const bool column = scores.Columns() == 1;
-        const std::size_t cells = column ? scores.Rows() : scores.Columns();
-        const std::vector<double> pd = readNumbers(shadowPDs, column, "shadow PDs");
-        const std::vector<double> s = readNumbers(scores, column, "scores");
-        requireEveryCell(pd.size(), cells, "The cell range for the shadow PDs contains empty cells");
-        requireEveryCell(s.size(), cells, "The cell range for the scores contains empty cells");
+        const PairedRows rows({{shadowPDs, "shadow PDs"}, {scores, "scores"}}, scores.Columns() == 1);
+        const std::vector<double> pd = rows.numbers(0);
+        const std::vector<double> s = rows.numbers(1);
+        const std::size_t cells = rows.size();
         std::vector<std::pair<std::uint64_t, double>> debtors(cells);
         for (std::size_t i = 0; i < cells; ++i) {
             if (!(pd[i] >= 0.0 && pd[i] <= 1.0)) fail("At least one shadow PD is not in [0,1]");
@@ -759,7 +745,12 @@ CellMatrix adjustedPowerStat(const CellMatrix& scores, const CellMatrix& shadowP
         }
         CellMatrix result(3, 2);
         result(0, 0) = "Adjusted PowerStat";
-        result(0, 1) = areaRating / areaPerfect;
+        // Equal shadow PDs leave the perfect rating on the diagonal: its area is a rounding residue
+        // (of the cumulated sums, at most about n epsilon), and so would the quotient be.
+        if (perfect.front() == perfect.back() || !(areaPerfect > 4.0 * (n + 1.0) * DBL_EPSILON))
+            result(0, 1) = powerStatUndefinedText;
+        else
+            result(0, 1) = areaRating / areaPerfect;
         result(1, 0) = "Area Rating";
         result(1, 1) = areaRating;
         result(2, 0) = "Area Perfect Rating";

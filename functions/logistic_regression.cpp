@@ -9,18 +9,12 @@
 #include "analytics/matrix.hpp"
 #include "analytics/worksheet_guard.hpp"
 #include "functions/checks.hpp"
+#include "functions/paired_ranges.hpp"
 #include "functions/worksheet_functions.hpp"
 
 namespace Korvanth {
 
 namespace {
-
-Matrix transposed(const Matrix& m) {
-    Matrix result(m.columns(), m.rows());
-    for (std::size_t i = 0; i < m.rows(); ++i)
-        for (std::size_t j = 0; j < m.columns(); ++j) result(j, i) = m(i, j);
-    return result;
-}
 
 Matrix selectedColumns(const Matrix& m, const std::vector<std::size_t>& columns) {
     Matrix result(m.rows(), columns.size());
@@ -78,26 +72,24 @@ CellMatrix logisticRegression(const CellMatrix& factorNames, const CellMatrix& f
                 fail("The number of columns in the cell ranges for factor values and factor names must be identical");
         }
 
-        const std::vector<int> y = columnLayout ? cellMatrixToRowVectorInt(indicators, "indicators")
-                                                : cellMatrixToColumnVectorInt(indicators, "indicators");
+        // One observation per row of the values (per column in the column layout), with its indicator.
+        const PairedRows rows({{factorValues, "factor values", nullptr, Cells::table}, {indicators, "indicators"}},
+                              !columnLayout);
+        const std::vector<int> y = rows.integers(1);
         const std::vector<std::string> names = columnLayout
                                                    ? cellMatrixToColumnVectorString(factorNames, "factor names")
                                                    : cellMatrixToRowVectorString(factorNames, "factor names");
-        Matrix factors = cellMatrixToDenseMatrix(factorValues, "factor values");
-        if (columnLayout) factors = transposed(factors);
+        Matrix factors = rows.table(0);
 
         for (int indicator : y)
             if (indicator != 0 && indicator != 1) fail("At least one indicator is not Zero or One");
 
-        // Empty cells shorten the converted ranges, so a position counted in the indices may
-        // name no factor, or no column of values, and the observations may no longer line up.
+        // Empty cells shorten the converted names, so a position counted in the indices may name
+        // no factor, or lie past the columns of values.
         for (std::size_t position : selected) {
             if (position >= names.size() || position >= factors.columns())
                 fail("A selected risk driver has no factor name or no factor values (are there empty cells?)");
         }
-        if (y.size() != factors.rows())
-            fail("The number of indicators and the number of observations in the factor values differ (are there "
-                 "empty cells?)");
 
         if (selected.size() != factors.columns()) factors = selectedColumns(factors, selected);
 

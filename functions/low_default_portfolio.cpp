@@ -6,6 +6,7 @@
 #include "analytics/low_default_portfolio.hpp"
 #include "analytics/worksheet_guard.hpp"
 #include "functions/checks.hpp"
+#include "functions/paired_ranges.hpp"
 #include "functions/worksheet_functions.hpp"
 
 namespace Korvanth {
@@ -40,14 +41,14 @@ CellMatrix lowDefaultPortfolioPD(const CellMatrix& numDefaults, const CellMatrix
             fail("The dimensions of the vectors for numbers of defaults and survivals are not equal");
 
         const bool column = numDefaults.Columns() == 1;
-        const std::vector<int> defaults = column ? cellMatrixToColumnVectorInt(numDefaults, "number of defaults")
-                                                 : cellMatrixToRowVectorInt(numDefaults, "number of defaults");
-        const std::vector<int> survivals = column ? cellMatrixToColumnVectorInt(numSurvivals, "number of survivals")
-                                                  : cellMatrixToRowVectorInt(numSurvivals, "number of survivals");
-        // Empty cells are skipped by the conversions, so the two may no longer pair up grade by grade.
-        if (defaults.size() != survivals.size())
-            fail("The numbers of defaults and survivals do not have the same number of entries (are there empty "
-                 "cells?)");
+        const PairedRows rows({{numDefaults, "number of defaults"}, {numSurvivals, "number of survivals"}}, column);
+        const std::vector<int> defaults = rows.counts(0);
+        const std::vector<int> survivals = rows.counts(1);
+        // The correlated estimate checks its counts itself (and wants a survival in every grade).
+        for (std::size_t i = 0; rho < 1e-10 && i < defaults.size(); ++i) {
+            if (defaults[i] < 0) throw KorvanthException(196);
+            if (survivals[i] < 0) fail("At least one entry in the number of survivals is negative");
+        }
 
         if (rho >= 1e-10 && defaults.size() > maxCorrelatedGrades)
             fail("The number of grades exceeds the limit of 1000 for correlated defaults");
@@ -59,6 +60,12 @@ CellMatrix lowDefaultPortfolioPD(const CellMatrix& numDefaults, const CellMatrix
                                            ? LowDefaultPortfolio::plutoTascheCorrelated(counts, rho, level, average)
                                            : LowDefaultPortfolio::plutoTasche(counts, level, average);
 
+        // Rescaling multiplies every PD by one factor; clipping one at 1 would change the average asked for.
+        for (std::size_t i = 0; i < pd.size(); ++i) {
+            if (pd[i] > 1.0)
+                fail("The PD of the grade in " + rows.where(rows.position(i)) +
+                     " is above 1 once scaled to the average portfolio PD");
+        }
         CellMatrix result(column ? pd.size() : 1, column ? 1 : pd.size());
         for (std::size_t i = 0; i < pd.size(); ++i) (column ? result(i, 0) : result(0, i)) = pd[i];
         return result;

@@ -9,6 +9,7 @@
 #include "analytics/conversions.hpp"
 #include "analytics/worksheet_guard.hpp"
 #include "functions/checks.hpp"
+#include "functions/paired_ranges.hpp"
 #include "functions/result_size.hpp"
 #include "functions/worksheet_functions.hpp"
 
@@ -17,10 +18,6 @@ namespace Korvanth {
 namespace {
 
 bool isBlock(const CellMatrix& range) { return range.Rows() > 1 && range.Columns() > 1; }
-
-std::vector<std::string> readCategories(const CellMatrix& range, const char* name) {
-    return range.Columns() == 1 ? cellMatrixToColumnCategories(range, name) : cellMatrixToRowCategories(range, name);
-}
 
 std::vector<double> readNumbers(const CellMatrix& range, const char* name) {
     return range.Columns() == 1 ? cellMatrixToColumnVector(range, name) : cellMatrixToRowVector(range, name);
@@ -46,28 +43,27 @@ CellMatrix mapCategoricals2Scores(const CellMatrix& categoricalScores, const Cel
                 "The cell ranges for the set of categorical values and the score values do not have the same "
                 "dimension");
 
-        const bool setIsColumn = categoricalSet.Columns() == 1;
-        const std::vector<std::string> keys = setIsColumn
-                                                  ? cellMatrixToColumnCategories(categoricalSet, "categoricalSet")
-                                                  : cellMatrixToRowCategories(categoricalSet, "categoricalSet");
-        const std::vector<double> values = setIsColumn ? cellMatrixToColumnVector(scoreValueSet, "scoreValueSet")
-                                                       : cellMatrixToRowVector(scoreValueSet, "scoreValueSet");
-        const std::vector<std::string> scores = readCategories(categoricalScores, "categoricalScores");
-        // Empty cells are skipped; a table whose keys and values no longer pair up is refused.
-        if (keys.size() != values.size())
-            fail("The set of categorical values and the score values do not have the same number of non-empty cells");
+        const PairedRows set({{categoricalSet, "categoricalSet", "set of categorical values", Cells::categories},
+                              {scoreValueSet, "scoreValueSet", "score values"}},
+                             categoricalSet.Columns() == 1);
+        const std::vector<std::string> keys = set.categories(0);
+        const std::vector<double> values = set.numbers(1);
+        const bool column = categoricalScores.Columns() == 1;
+        const PairedRows debtors({{categoricalScores, "categoricalScores", nullptr, Cells::categories}}, column);
+        const std::vector<std::string> scores = debtors.categories(0);
 
         std::map<std::string, double> table;
         for (std::size_t i = 0; i < keys.size(); ++i) table[keys[i]] = values[i];  // the last occurrence wins
 
-        const bool column = categoricalScores.Columns() == 1;
-        const std::size_t n = scores.size();
+        // Each debtor keeps its own row: an Empty input cell stays Empty in the result.
+        const std::size_t n = length(categoricalScores);
         requireShowable(column ? n : 1, column ? 1 : n);
         CellMatrix result(column ? n : 1, column ? 1 : n);
-        for (std::size_t i = 0; i < n; ++i) {
-            const auto found = table.find(scores[i]);
+        for (std::size_t k = 0; k < scores.size(); ++k) {
+            const auto found = table.find(scores[k]);
             if (found == table.end())
                 fail("An entry of the categorical scores is not contained in the categorical set");
+            const std::size_t i = debtors.position(k);
             (column ? result(i, 0) : result(0, i)) = found->second;
         }
         return result;
@@ -96,18 +92,18 @@ CellMatrix mapNumericals2Scores(const CellMatrix& numericalScores, const CellMat
         if (upper.size() != c) fail("The cell range for the upper boundaries of score classings contains empty cells");
         requireContiguousClasses(lower, upper);
 
-        const std::vector<double> scores = readNumbers(numericalScores, "numerical scores");
         const bool column = numericalScores.Columns() == 1;
+        const PairedRows debtors({{numericalScores, "numerical scores"}}, column);
+        const std::vector<double> scores = debtors.numbers(0);
         const std::size_t n = length(numericalScores);
         requireShowable(column ? n : 1, column ? 1 : n);
 
         const ScoreClasses classes(std::move(lower), upper);
         CellMatrix result(column ? n : 1, column ? 1 : n);
-        // An Empty score cell stays Empty in the result, so the output lines up with the input.
-        std::size_t next = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            if (entry(numericalScores, i).IsEmpty()) continue;
-            const double x = scores[next++];
+        // Each debtor keeps its own row: an Empty score cell stays Empty in the result.
+        for (std::size_t k = 0; k < scores.size(); ++k) {
+            const std::size_t i = debtors.position(k);
+            const double x = scores[k];
             const std::ptrdiff_t j = classes.find(x);
             if (j == ScoreClasses::none)
                 fail("The score value " + streamText(x) +

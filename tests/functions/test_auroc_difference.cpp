@@ -234,7 +234,9 @@ TEST(AurocDifferenceAggregate, Rejections) {
     EXPECT_EQ(rejection(aurocDifferenceAggregate(numbers({1, NAN}), m, m, 0)),
               "At least one entry of the vector of scores is empty");
     EXPECT_EQ(rejection(aurocDifferenceAggregate(g, m, m, 3)), unknown);
-    EXPECT_EQ(rejection(aurocDifferenceAggregate(g, square({{-0.5, 2}, {3, 4}}), m, 0)), "");
+    // The entries weigh the pairs as they stand: a negative fraction is a negative weight.
+    EXPECT_EQ(rejection(aurocDifferenceAggregate(g, square({{-0.5, 2}, {3, 4}}), m, 0)),
+              "At least one entry of the matrix of defaults is a negative mumber");
 }
 
 TEST(AdjustedPowerStat, PerfectAndReversedOrder) {

@@ -130,9 +130,11 @@ TEST(CalibrationDifferenceIndividual, ChecksInOrder) {
         {__LINE__, numbers({nan, nan}), ok, numbers({nan, 1}),
          "The vector default probabilities 1 does not contain a single numerical entry"},
         {__LINE__, ok, numbers({nan, 0.3}), y,
-         "The cell range for the default probabilities of rating 2 contains empty cells"},
+         "The cell range for the default probabilities of rating 2 is empty in row 1, where that for the indicators "
+         "is not"},
         {__LINE__, numbers({0.1, nan}), ok, numbers({nan, 1}),
-         "The cell range for the indicators contains empty cells"},
+         "The cell range for the indicators is empty in row 1, where that for the default probabilities of rating 1 "
+         "is not"},
         {__LINE__, ok, numbers({1.2, 0.1}), numbers({0, 2}),
          "At least one default probability of rating 2 is not in [0,1]"},
         {__LINE__, numbers({0.1, -0.2}), ok, numbers({3, 1}), "At least one of the indicators is not Zero or One"},

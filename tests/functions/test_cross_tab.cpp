@@ -101,7 +101,7 @@ TEST(CrossTabCategorical, ChecksInOrder) {
         {__LINE__, numbers({1, 2}), numbers({0, 2}), "At least one indicator is not Zero or One"},
         {__LINE__, numbers({1, 2}), numbers({0, -1}), "At least one indicator is not Zero or One"},
         {__LINE__, numbers({1, nan}), numbers({0, 1}),
-         "The categories and the indicators do not have the same number of non-empty cells"},
+         "The cell range for the categories is empty in row 2, where that for the indicators is not"},
     };
     for (const auto& c : cases) EXPECT_EQ(rejection(crossTabCategorical(c.categories, c.indicators)), c.text) << c.line;
 }
@@ -205,7 +205,7 @@ TEST(CrossTabNumerical, ChecksInOrder) {
          "The vector indicators is no column vector or empty"},
         {__LINE__, s, numbers({0, 1, 3}), numbers({9}), omitted, omitted, "At least one indicator is not Zero or One"},
         {__LINE__, s, numbers({0, 1}), numbers({1}), omitted, omitted,
-         "The scores and the indicators do not have the same number of non-empty cells"},
+         "The cell range for the indicators is empty in row 3, where that for the scores is not"},
         {__LINE__, s, y, numbers({4}), omitted, omitted,
          "More categories then observations given. Reduce the number of categories to build the crosstab."},
         {__LINE__, s, y, numbers({3}), omitted, omitted,

@@ -223,19 +223,18 @@ INSTANTIATE_TEST_SUITE_P(
         Rejected{__LINE__, two, pick, values3, numbers({0, 1, 2}), "At least one indicator is not Zero or One"},
         // The values are converted before the indicators are checked.
         Rejected{__LINE__, two, pick, observations({{1, 2}, {2, 1}, {nan, 5}}), numbers({0, 1, 2}),
-                 "The matrix factor values is not rectangular (are there irregular empty cells?)"},
+                 "The cell range for the factor values is partly empty in row 3"},
         Rejected{__LINE__, two, pick, observations({{1, 2}, {2, 1}, {3, 5}}), numbers({nan, nan, nan}),
                  "The vector indicators does not contain a single numerical entry"},
         Rejected{__LINE__, names({"A", ""}, false), pick, values3, y3,
                  "A selected risk driver has no factor name or no factor values (are there empty cells?)"},
         Rejected{__LINE__, two, pick, observations({{1, 2}, {2, 1}, {nan, 5}}), y3,
-                 "The matrix factor values is not rectangular (are there irregular empty cells?)"},
-        // Empty cells that no longer line up.
+                 "The cell range for the factor values is partly empty in row 3"},
+        // Empty cells that would no longer line up.
         Rejected{__LINE__, two, numbers({0, 1}, false), observations({{1, nan}, {2, nan}, {3, nan}}), y3,
-                 "A selected risk driver has no factor name or no factor values (are there empty cells?)"},
+                 "The cell range for the factor values is partly empty in row 1"},
         Rejected{__LINE__, two, pick, values3, numbers({0, nan, 1}),
-                 "The number of indicators and the number of observations in the factor values differ (are there "
-                 "empty cells?)"},
+                 "The cell range for the indicators is empty in row 2, where that for the factor values is not"},
         // A factor that is 0 throughout leaves an exactly zero row in the Hessian.
         Rejected{__LINE__, two, pick, observations({{1, 0}, {2, 0}, {3, 0}, {1, 0}}), numbers({0, 1, 0, 1}),
                  "Singular matrix in a Gauss elimination"},

@@ -104,9 +104,6 @@ TEST_P(LowDefaultPortfolioPDRejects, WithItsText) {
 
 const CellMatrix square2 = square({{1, 2}, {3, 4}});
 const std::string noSolution = "The Pluto-Tasche method failed finding a solution. Please check your input data";
-const std::string unknown =
-    "An unknown error occured. Please check the call of the add-in routine, e.g. if ranges are passed instead of "
-    "numbers or vice versa";
 
 INSTANTIATE_TEST_SUITE_P(
     Checks, LowDefaultPortfolioPDRejects,
@@ -129,18 +126,19 @@ INSTANTIATE_TEST_SUITE_P(
                      return r;
                  }(),
                  omitted, omitted, "The vector number of survivals contains a non-numerical entry"},
-        // Empty cells leave the vectors of different lengths.
         Rejected{__LINE__, numbers({0, 1, 2}), numbers({5, nan, 5}), omitted, omitted,
-                 "The numbers of defaults and survivals do not have the same number of entries (are there empty "
-                 "cells?)"},
+                 "The cell range for the number of survivals is empty in row 2, where that for the number of defaults "
+                 "is not"},
         // A worst grade without survivals.
         Rejected{__LINE__, numbers({0, 2}), numbers({100, 0}), omitted, omitted, noSolution},
         Rejected{__LINE__, numbers({0, 2}), numbers({100, 0}), one(0.1), omitted,
                  "At least one entry in the number of survivals is not positive"},
         Rejected{__LINE__, numbers({0, -1}), numbers({100, 10}), one(0.1), omitted,
                  "At least one entry in the number of defaults is negative"},
-        // Negative counts reach the binomial distribution in the independent case.
-        Rejected{__LINE__, numbers({0, -1}), numbers({100, 10}), omitted, omitted, unknown},
+        Rejected{__LINE__, numbers({0, -1}), numbers({100, 10}), omitted, omitted,
+                 "At least one entry in the number of defaults is negative"},
+        Rejected{__LINE__, numbers({0, 1}), numbers({100, -10}), omitted, omitted,
+                 "At least one entry in the number of survivals is negative"},
         Rejected{__LINE__, numbers({0}), numbers({100}), one(1.0), omitted,
                  "The asset correlation provided in the low-default portfolio PD estimation is not in [0, 1)"},
         Rejected{__LINE__, numbers({0}), numbers({100}), omitted, one(1.5), noSolution},

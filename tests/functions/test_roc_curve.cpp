@@ -49,7 +49,7 @@ TEST(RocCurveIndividual, Rejections) {
         {s, y, 2, 0, "The value of scoreIndex is not in the range of 0..1"},
         {s, y, 0, -1, "The value of outputIndex is not in the range of 0..1"},
         {s, numbers({1, 2, 0}), 0, 0, "At least one indicator is not Zero or One"},
-        {s, numbers({1, NAN, 0}), 0, 0, "The cell range for the indicators contains empty cells"},
+        {s, numbers({1, NAN, 0}), 0, 0, "The cell range for the indicators is empty in row 2, where that for the scores is not"},
         {s, numbers({1, 1, 1}), 0, 0, "The data do not contain a single survival"},
         {s, numbers({0, 0, 0}), 0, 0, "The data do not contain a single default"},
     };
@@ -75,6 +75,9 @@ TEST(RocCurveIndividual, ResampledCurveAndHugeBucketCount) {
     const CellMatrix huge = rocCurveIndividual(numbers(s), numbers(y), 0, 1, 2147483647);
     EXPECT_EQ(huge.Rows(), 1048576u);
     for (std::size_t j = 3; j < huge.Rows(); j += 4099) EXPECT_TRUE(huge(j, 1).IsNumber());
+    // A coarser grid, not a cut one: the last point lies a grid step short of (1, 1).
+    EXPECT_NEAR(number(huge, huge.Rows() - 1, 0), 1.0, 2e-6);
+    EXPECT_NEAR(number(huge, huge.Rows() - 1, 1), 1.0, 2e-6);
 }
 
 TEST(RocCurveIndividual, VerticalPieceGivesFiniteHitRate) {

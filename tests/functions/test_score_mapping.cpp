@@ -43,8 +43,8 @@ TEST(MapCategoricals2Scores, LooksUpEveryValue) {
         // A key listed twice keeps its last value.
         {__LINE__, numbers({1, 2}), numbers({1, 2, 1}), numbers({5, 6, 7}), 2, 1, {7, 6}},
         {__LINE__, wideTexts({L"b", L"a"}), wideTexts({L"a", L"b"}), numbers({1.5, 2.5}), 2, 1, {2.5, 1.5}},
-        // Empty cells are skipped, in the scores as in the table.
-        {__LINE__, numbers({1, nan, 3}), numbers({1, nan, 3}), numbers({4, nan, 6}), 2, 1, {4, 6}},
+        // A row of the table empty in both ranges is skipped.
+        {__LINE__, numbers({1, 3}), numbers({1, nan, 3}), numbers({4, nan, 6}), 2, 1, {4, 6}},
     };
     for (const auto& c : cases) {
         const CellMatrix r = mapCategoricals2Scores(c.scores, c.set, c.values);
@@ -73,7 +73,7 @@ TEST(MapCategoricals2Scores, ChecksInOrder) {
         {__LINE__, mixed, ok, ok, "The vector categoricalScores contains a non-string entry"},
         {__LINE__, numbers({nan}), ok, ok, "The vector categoricalScores does not contain a single string entry"},
         {__LINE__, ok, numbers({1, nan}), ok,
-         "The set of categorical values and the score values do not have the same number of non-empty cells"},
+         "The cell range for the set of categorical values is empty in row 2, where that for the score values is not"},
         {__LINE__, numbers({1, 3}), ok, ok,
          "An entry of the categorical scores is not contained in the categorical set"},
         // Letter case counts.

@@ -67,24 +67,17 @@ private:
 // The Newton iterations of the full fit and the eleven restricted fits, as estimate runs them.
 long newtonIterations(std::size_t observations) {
     const Sample& s = sample(observations);
-    RegressionData data(s.indicators, s.factors);
-    auto likelihood = boost::make_shared<LogLikelihood>(&data, 1);
-    auto counting = boost::make_shared<Counting>(likelihood);
-    std::vector<double> x;
-    double value = 0.0;
-    newtonSolve(counting, x, value, std::vector<double>(factorCount + 1, 0.0), 1e-8);
-    likelihood->withConstant = false;
-    newtonSolve(counting, x, value, std::vector<double>(factorCount, 0.0), 1e-8);
-    likelihood->withConstant = true;
-    for (std::size_t a = 1; a <= factorCount; ++a) {
-        Matrix reduced(observations, factorCount - 1);
-        for (std::size_t i = 0; i < observations; ++i)
-            for (std::size_t j = 0, c = 0; j < factorCount; ++j)
-                if (j != a - 1) reduced(i, c++) = s.factors(i, j);
-        data.factors = reduced;
-        newtonSolve(counting, x, value, std::vector<double>(factorCount, 0.0), 1e-8);
+    const RegressionData data(s.indicators, s.factors);
+    long count = 0;
+    for (std::size_t f = 0; f <= factorCount + 1; ++f) {
+        auto counting =
+            boost::make_shared<Counting>(boost::make_shared<LogLikelihood>(data, f == 0 ? LogLikelihood::keepAll : f - 1));
+        std::vector<double> x;
+        double value = 0.0;
+        newtonSolve(counting, x, value, std::vector<double>(f == 0 ? factorCount + 1 : factorCount, 0.0), 1e-8);
+        count += counting->count;
     }
-    return counting->count;
+    return count;
 }
 
 // estimate: full fit plus eleven restricted fits. Argument 0 observations, argument 1 threads (0: all cores).
@@ -109,8 +102,8 @@ BENCHMARK(BM_Estimate)->Args({1000000, 1})->Args({1000000, 0})->Unit(benchmark::
 // One evaluation of the log-likelihood with its gradient and Hessian on 11 coefficients.
 void BM_LogLikelihoodEvaluate(benchmark::State& state) {
     const Sample& s = sample(100000);
-    RegressionData data(s.indicators, s.factors);
-    LogLikelihood f(&data, static_cast<unsigned>(state.range(0)));
+    const RegressionData data(s.indicators, s.factors);
+    LogLikelihood f(data, LogLikelihood::keepAll, static_cast<unsigned>(state.range(0)));
     std::vector<double> b(factorCount + 1, 0.05), gradient(factorCount + 1);
     Matrix hessian(factorCount + 1, factorCount + 1);
     for (auto _ : state) {
@@ -125,11 +118,18 @@ BENCHMARK(BM_LogLikelihoodEvaluate)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecon
 // lists, the full square of the Hessian summed entry by entry, one pass per entry.
 void BM_LogLikelihoodEvaluateBaseline(benchmark::State& state) {
     const Sample& s = sample(100000);
-    RegressionData data(s.indicators, s.factors);
+    struct {
+        std::vector<int> defaultRows, survivalRows;
+        std::vector<double> defaultPDs, survivalPDs;
+    } data;
+    for (std::size_t i = 0; i < s.indicators.size(); ++i) {
+        (s.indicators[i] == 1 ? data.defaultRows : data.survivalRows).push_back(static_cast<int>(i));
+        (s.indicators[i] == 1 ? data.defaultPDs : data.survivalPDs).push_back(0.0);
+    }
     const std::size_t n = factorCount + 1;
     std::vector<double> b(n, 0.05), gradient(n);
     Matrix hessian(n, n);
-    auto z = [&](int row, std::size_t a) { return a == 0 ? 1.0 : data.factors(static_cast<std::size_t>(row), a - 1); };
+    auto z = [&](int row, std::size_t a) { return a == 0 ? 1.0 : s.factors(static_cast<std::size_t>(row), a - 1); };
     auto pd = [&](int row) {
         double score = 0.0;
         for (std::size_t a = 0; a < n; ++a) score += b[a] * z(row, a);

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -89,13 +90,23 @@ void addProducts(const double* z, std::size_t rows, std::size_t width, const dou
     }
 }
 
+// Adds the log-likelihood of rows begin .. end - 1, from their PDs, to `value` row by row.
+double addLogLikelihood(double value, const RegressionData& data, const double* pds, std::size_t begin,
+                        std::size_t end) {
+    const std::size_t survivalEnd = std::clamp(data.survivals, begin, end);
+    for (std::size_t i = begin; i < survivalEnd; ++i) value += std::log(1.0 - pds[i]);
+    for (std::size_t i = survivalEnd; i < end; ++i) value += std::log(pds[i]);
+    return value;
+}
+
 std::size_t blockRows(std::size_t width) { return std::max<std::size_t>(8, blockDoubles / std::max<std::size_t>(width, 1)); }
 
 // The partial sums of one chunk: the value, the gradient and the upper triangle of minus the
 // Hessian, over all regressors (the dropped one's entries are summed and then left unused).
-// `scratch` holds 3 * blockRows(width) doubles.
+// The PDs of the rows land in `pds`; the value is summed only `withValue`. `scratch` holds
+// 3 * blockRows(width) doubles.
 void computeChunk(const RegressionData& data, const double* b, std::size_t dropped, std::size_t begin, std::size_t end,
-                  double* sums, double* scratch) {
+                  bool withValue, double* sums, double* pds, double* scratch) {
     const std::size_t width = data.width;
     const std::size_t block = blockRows(width);
     double* residual = scratch;
@@ -119,15 +130,11 @@ void computeChunk(const RegressionData& data, const double* b, std::size_t dropp
         }
         for (std::size_t i = 0; i < rows; ++i) {
             const double p = 1.0 / (std::exp(-score[i]) + 1.0);
-            if (first + i >= data.survivals) {
-                value += std::log(p);
-                residual[i] = 1.0 - p;
-            } else {
-                value += std::log(1.0 - p);
-                residual[i] = -p;
-            }
+            pds[first + i] = p;
+            residual[i] = first + i >= data.survivals ? 1.0 - p : -p;
             weight[i] = p * (1.0 - p);
         }
+        if (withValue) value = addLogLikelihood(value, data, pds, first, first + rows);
         for (std::size_t i = 0; i < rows; ++i) {
             const double* row = z + i * width;
             const double r = residual[i];
@@ -139,12 +146,14 @@ void computeChunk(const RegressionData& data, const double* b, std::size_t dropp
 
 std::vector<double> zeros(std::size_t n) { return std::vector<double>(n, 0.0); }
 
+// The solver keeps the value of its last evaluation, so only that one needs the logarithms.
 double fit(const boost::shared_ptr<LogLikelihood>& f, std::size_t coefficients, std::vector<double>* solution) {
     std::vector<double> x;
     double value = 0.0;
+    f->deferValue = true;
     if (newtonSolve(f, x, value, zeros(coefficients), fitTolerance) != 0) throw KorvanthTextException(notConvergedText);
     if (solution != nullptr) *solution = std::move(x);
-    return value;
+    return f->valueOfLastEvaluation();
 }
 
 double pValue(double statistic) {
@@ -196,6 +205,17 @@ LogLikelihood::LogLikelihood(const RegressionData& data, std::size_t dropped, un
     total_.assign(sumsSize, 0.0);
     partials_.assign(threads_ > 1 ? chunks_ * sumsSize : sumsSize, 0.0);
     scratch_.assign(threads_, std::vector<double>(3 * blockRows(data.width)));
+    pds_.assign(data.observations, 0.0);
+}
+
+double LogLikelihood::valueOfLastEvaluation() const {
+    // The same additions as evaluate makes: row by row within each chunk, chunks in order.
+    double value = 0.0;
+    for (std::size_t c = 0; c < chunks_; ++c) {
+        const std::size_t begin = c * rowsPerChunk_;
+        value += addLogLikelihood(0.0, data_, pds_.data(), begin, std::min(data_.observations, begin + rowsPerChunk_));
+    }
+    return value;
 }
 
 void LogLikelihood::evaluate(const std::vector<double>& x, double& value, std::vector<double>& gradient,
@@ -212,7 +232,8 @@ void LogLikelihood::evaluate(const std::vector<double>& x, double& value, std::v
     const double* b = coefficientsByRegressor_.data();
     auto chunk = [&](std::size_t c, double* sums, double* scratch) {
         const std::size_t begin = c * rowsPerChunk_;
-        computeChunk(data_, b, dropped_, begin, std::min(data_.observations, begin + rowsPerChunk_), sums, scratch);
+        computeChunk(data_, b, dropped_, begin, std::min(data_.observations, begin + rowsPerChunk_), !deferValue,
+                     sums, pds_.data(), scratch);
     };
     std::fill(total_.begin(), total_.end(), 0.0);
     auto addToTotal = [&](const double* sums) {
@@ -243,7 +264,7 @@ void LogLikelihood::evaluate(const std::vector<double>& x, double& value, std::v
         for (std::size_t c = 0; c < chunks_; ++c) addToTotal(partials_.data() + c * sumsSize);
     }
 
-    value = total_[0];
+    value = deferValue ? std::numeric_limits<double>::quiet_NaN() : total_[0];
     if (gradient.size() != n) gradient.assign(n, 0.0);
     if (hessian.rows() != n || hessian.columns() != n) hessian = Matrix(n, n);
     const double* triangle = total_.data() + 1 + width;

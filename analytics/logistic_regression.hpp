@@ -57,6 +57,11 @@ public:
     void evaluate(const std::vector<double>& x, double& value, std::vector<double>& gradient,
                   Matrix& hessian) override;
 
+    // With deferValue, evaluate gives NaN for the value, saving a logarithm per observation;
+    // valueOfLastEvaluation then gives every digit evaluate would have given at its last point.
+    bool deferValue = false;
+    double valueOfLastEvaluation() const;
+
 private:
     const RegressionData& data_;
     std::size_t dropped_;
@@ -68,6 +73,7 @@ private:
     std::vector<double> partials_;                 // per chunk when threads share them
     std::vector<double> total_;
     std::vector<std::vector<double>> scratch_;     // per thread
+    std::vector<double> pds_;                      // of the last evaluation, in the order of the rows
 };
 
 // The full fit and one fit without each coefficient, each by Newton's method from zero, side by

@@ -42,46 +42,46 @@ constexpr std::size_t blockDoubles = 4096;
 inline std::size_t triangleRow(std::size_t a, std::size_t n) { return a * n - a * (a - 1) / 2; }
 inline std::size_t triangleSize(std::size_t n) { return n * (n + 1) / 2; }
 
-// Two doubles in one SSE2 register; each lane is computed exactly as the scalar would be.
-using Pair = double __attribute__((vector_size(16)));
-inline Pair load(const double* p) {
-    Pair v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-inline void store(double* p, Pair v) { std::memcpy(p, &v, sizeof v); }
-inline Pair both(double x) { return Pair{x, x}; }
+// Two or four doubles in one register; each lane is computed exactly as the scalar would be,
+// with the same rounding (no fused multiply-add), so the width does not show in the result.
+// Unaligned, and read where doubles are.
+using Pair = double __attribute__((vector_size(16), aligned(8), may_alias));
+using Quad = double __attribute__((vector_size(32), aligned(8), may_alias));
 
 // Adds (weight_i z_ia) z_ic over the rows i of a block, in row order, to the entries (a, c),
-// c = first .. first + 2 Pairs - 1, of triangle row `out` (indexed by c). The sums stay in
+// c = first .. first + Count vectors - 1, of triangle row `out` (indexed by c). The sums stay in
 // registers across the rows.
-template <std::size_t Pairs>
-void addStrip(const double* z, std::size_t rows, std::size_t width, const double* weight, std::size_t a,
-              std::size_t first, double* out) {
-    Pair sum[Pairs];
-    for (std::size_t q = 0; q < Pairs; ++q) sum[q] = load(out + first + 2 * q);
+template <class V, std::size_t Count>
+[[gnu::always_inline]] inline void addStrip(const double* z, std::size_t rows, std::size_t width, const double* weight,
+                                            std::size_t a, std::size_t first, double* out) {
+    V sum[Count];
+    for (std::size_t q = 0; q < Count; ++q) sum[q] = reinterpret_cast<const V*>(out + first)[q];
     for (std::size_t i = 0; i < rows; ++i, z += width) {
-        const Pair f = both(weight[i] * z[a]);
-        for (std::size_t q = 0; q < Pairs; ++q) sum[q] += f * load(z + first + 2 * q);
+        const double f = weight[i] * z[a];
+        const V* x = reinterpret_cast<const V*>(z + first);
+        for (std::size_t q = 0; q < Count; ++q) sum[q] += f * x[q];
     }
-    for (std::size_t q = 0; q < Pairs; ++q) store(out + first + 2 * q, sum[q]);
+    for (std::size_t q = 0; q < Count; ++q) reinterpret_cast<V*>(out + first)[q] = sum[q];
 }
 
 // The upper triangle of sum_i weight_i z_i z_i' over the rows of a block, added to `triangle`.
-void addProducts(const double* z, std::size_t rows, std::size_t width, const double* weight, double* triangle) {
+template <class V>
+[[gnu::always_inline]] inline void addProductsWith(const double* z, std::size_t rows, std::size_t width,
+                                                   const double* weight, double* triangle) {
+    constexpr std::size_t lanes = sizeof(V) / sizeof(double);
     for (std::size_t a = 0; a < width; ++a) {
         double* out = triangle + triangleRow(a, width) - a;
         std::size_t c = a;
-        for (; c + 8 <= width; c += 8) addStrip<4>(z, rows, width, weight, a, c, out);
-        if (c + 4 <= width) {
-            addStrip<2>(z, rows, width, weight, a, c, out);
-            c += 4;
+        for (; c + 4 * lanes <= width; c += 4 * lanes) addStrip<V, 4>(z, rows, width, weight, a, c, out);
+        if (c + 2 * lanes <= width) {
+            addStrip<V, 2>(z, rows, width, weight, a, c, out);
+            c += 2 * lanes;
         }
-        if (c + 2 <= width) {
-            addStrip<1>(z, rows, width, weight, a, c, out);
-            c += 2;
+        if (c + lanes <= width) {
+            addStrip<V, 1>(z, rows, width, weight, a, c, out);
+            c += lanes;
         }
-        if (c < width) {
+        for (; c < width; ++c) {
             double sum = out[c];
             const double* row = z;
             for (std::size_t i = 0; i < rows; ++i, row += width) sum += weight[i] * row[a] * row[c];
@@ -89,6 +89,30 @@ void addProducts(const double* z, std::size_t rows, std::size_t width, const dou
         }
     }
 }
+
+using AddProducts = void (*)(const double*, std::size_t, std::size_t, const double*, double*);
+
+void addProductsSse2(const double* z, std::size_t rows, std::size_t width, const double* weight, double* triangle) {
+    addProductsWith<Pair>(z, rows, width, weight, triangle);
+}
+
+#if defined(__x86_64__) && !defined(_WIN32)
+// AVX2 doubles the lanes. Not on Windows, where GCC cannot align the stack for spilled 32-byte registers.
+__attribute__((target("avx2"))) void addProductsAvx2(const double* z, std::size_t rows, std::size_t width,
+                                                     const double* weight, double* triangle) {
+    addProductsWith<Quad>(z, rows, width, weight, triangle);
+}
+#endif
+
+const AddProducts addProducts = [] {
+#if defined(__x86_64__) && !defined(_WIN32)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) return &addProductsAvx2;
+#endif
+    return &addProductsSse2;
+}();
+
+std::size_t blockRows(std::size_t width) { return std::max<std::size_t>(8, blockDoubles / std::max<std::size_t>(width, 1)); }
 
 // Adds the log-likelihood of rows begin .. end - 1, from their PDs, to `value` row by row.
 double addLogLikelihood(double value, const RegressionData& data, const double* pds, std::size_t begin,
@@ -98,8 +122,6 @@ double addLogLikelihood(double value, const RegressionData& data, const double* 
     for (std::size_t i = survivalEnd; i < end; ++i) value += std::log(pds[i]);
     return value;
 }
-
-std::size_t blockRows(std::size_t width) { return std::max<std::size_t>(8, blockDoubles / std::max<std::size_t>(width, 1)); }
 
 // The partial sums of one chunk: the value, the gradient and the upper triangle of minus the
 // Hessian, over all regressors (the dropped one's entries are summed and then left unused).

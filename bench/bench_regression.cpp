@@ -4,9 +4,14 @@
 
 #include <boost/make_shared.hpp>
 #include <boost/math/distributions/binomial.hpp>
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
 #include <map>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "analytics/distributions.hpp"
@@ -98,6 +103,66 @@ void BM_Estimate(benchmark::State& state) {
 }
 BENCHMARK(BM_Estimate)->Args({100000, 1})->Args({100000, 0})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Estimate)->Args({1000000, 1})->Args({1000000, 0})->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// estimate on 1,200 observations of many factors (argument), on all cores.
+void BM_EstimateManyFactors(benchmark::State& state) {
+    const auto k = static_cast<std::size_t>(state.range(0));
+    const std::size_t observations = 1200;
+    std::mt19937_64 random(20261208);
+    std::normal_distribution<double> normal;
+    std::uniform_real_distribution<double> uniform;
+    Matrix factors(observations, k);
+    std::vector<int> indicators(observations);
+    for (std::size_t i = 0; i < observations; ++i) {
+        const double common = normal(random);
+        double score = -1.5;
+        for (std::size_t j = 0; j < k; ++j) {
+            factors(i, j) = 0.5 * common + normal(random);
+            score += (j % 3 == 0 ? 0.05 : j % 3 == 1 ? -0.03 : 0.0) * factors(i, j);
+        }
+        indicators[i] = uniform(random) < 1.0 / (1.0 + std::exp(-score)) ? 1 : 0;
+    }
+    for (auto _ : state) {
+        RegressionResult result;
+        estimate(RegressionData(indicators, factors), result);
+        benchmark::DoNotOptimize(result.logLikelihood);
+    }
+}
+BENCHMARK(BM_EstimateManyFactors)->Arg(100)->Arg(200)->Arg(300)->Arg(400)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
+// estimate on the observations of the file TAVIRUNE_LOGIT_DATA (as bench/logit_peers.py writes
+// it: rows and factors as two 64-bit counts, the factors row by row as doubles, the indicators as
+// 32-bit integers), on all cores; registered only when the variable is set.
+void BM_EstimateFile(benchmark::State& state, const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::uint64_t rows = 0, k = 0;
+    in.read(reinterpret_cast<char*>(&rows), sizeof rows);
+    in.read(reinterpret_cast<char*>(&k), sizeof k);
+    Matrix factors(rows, k);
+    std::vector<int> indicators(rows);
+    in.read(reinterpret_cast<char*>(factors.data()), static_cast<std::streamsize>(rows * k * sizeof(double)));
+    in.read(reinterpret_cast<char*>(indicators.data()), static_cast<std::streamsize>(rows * sizeof(int)));
+    if (!in) {
+        state.SkipWithError("cannot read the data file");
+        return;
+    }
+    RegressionResult result;
+    for (auto _ : state) {
+        estimate(RegressionData(indicators, factors), result);
+        benchmark::DoNotOptimize(result.logLikelihood);
+    }
+    state.counters["log_likelihood"] = result.logLikelihood;
+    double largest = 0.0;
+    for (double lr : result.likelihoodRatios) largest = std::max(largest, lr);
+    state.counters["largest_lr"] = largest;
+}
+[[maybe_unused]] const bool fileBenchmark = [] {
+    if (const char* path = std::getenv("TAVIRUNE_LOGIT_DATA"))
+        benchmark::RegisterBenchmark("BM_EstimateFile", BM_EstimateFile, std::string(path))
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    return true;
+}();
 
 // One evaluation of the log-likelihood with its gradient and Hessian on 11 coefficients.
 void BM_LogLikelihoodEvaluate(benchmark::State& state) {

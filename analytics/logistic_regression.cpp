@@ -10,9 +10,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <cstring>
+#include <exception>
 #include <limits>
-#include <system_error>
 #include <thread>
 #include <utility>
 

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """The logistic regression with its likelihood-ratio table against statsmodels, on the same data.
 
 Draws ROWS x FACTORS correlated drivers and default flags from a logistic model (seeded), fits the
@@ -7,7 +7,7 @@ Newton method, then times estimate on the same data in the benchmark executable,
 times, their ratio, and how far the log-likelihoods and the largest statistic of the two sides lie
 apart.
 
-    bench/logit_peers.py BUILD/bench/tavirune_bench [ROWS [FACTORS]]
+    bench/logit_peers.py BUILD/bench/tavirune_bench [ROWS [FACTORS]]   (Debian's python3-statsmodels)
 """
 import json
 import os

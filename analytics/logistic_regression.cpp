@@ -196,14 +196,14 @@ RegressionData::RegressionData(const std::vector<int>& indicators, const Matrix&
             throw KorvanthTextException("At least one indicator value is not equal to 0 or 1");
         }
     }
-    regressors.resize(observations * width);
-    std::size_t nextSurvival = 0;
-    std::size_t nextDefault = survivals;
-    for (std::size_t i = 0; i < observations; ++i) {
-        const std::size_t position = indicators[i] == 0 ? nextSurvival++ : nextDefault++;
-        double* to = regressors.data() + position * width;
-        to[0] = 1.0;
-        std::copy(factors.row(i), factors.row(i) + factors.columns(), to + 1);
+    // Appended row by row, survivals first: no pass of zeros over memory that is written anyway.
+    regressors.reserve(observations * width);
+    for (int group : {0, 1}) {
+        for (std::size_t i = 0; i < observations; ++i) {
+            if (indicators[i] != group) continue;
+            regressors.push_back(1.0);
+            regressors.insert(regressors.end(), factors.row(i), factors.row(i) + factors.columns());
+        }
     }
 }
 

@@ -63,6 +63,48 @@ template <class V, std::size_t Count>
     for (std::size_t q = 0; q < Count; ++q) reinterpret_cast<V*>(out + first)[q] = sum[q];
 }
 
+// A short row of the triangle, a .. a + Count vectors + Singles - 1, in one walk over the rows, so
+// that its sums are added side by side rather than one walk after another.
+template <class V, std::size_t Count, std::size_t Singles>
+[[gnu::always_inline]] inline void addShortRow(const double* z, std::size_t rows, std::size_t width,
+                                               const double* weight, std::size_t a, double* out) {
+    constexpr std::size_t lanes = sizeof(V) / sizeof(double);
+    V sum[Count > 0 ? Count : 1];
+    double single[Singles > 0 ? Singles : 1];
+    const std::size_t rest = a + Count * lanes;
+    for (std::size_t q = 0; q < Count; ++q) sum[q] = reinterpret_cast<const V*>(out + a)[q];
+    for (std::size_t t = 0; t < Singles; ++t) single[t] = out[rest + t];
+    for (std::size_t i = 0; i < rows; ++i, z += width) {
+        const double f = weight[i] * z[a];
+        const V* x = reinterpret_cast<const V*>(z + a);
+        for (std::size_t q = 0; q < Count; ++q) sum[q] += f * x[q];
+        for (std::size_t t = 0; t < Singles; ++t) single[t] += f * z[rest + t];
+    }
+    for (std::size_t q = 0; q < Count; ++q) reinterpret_cast<V*>(out + a)[q] = sum[q];
+    for (std::size_t t = 0; t < Singles; ++t) out[rest + t] = single[t];
+}
+
+// Rows of the triangle shorter than four vectors, by their length.
+template <class V>
+[[gnu::always_inline]] inline void addShortRow(const double* z, std::size_t rows, std::size_t width,
+                                               const double* weight, std::size_t a, double* out) {
+    constexpr std::size_t lanes = sizeof(V) / sizeof(double);
+    const std::size_t length = width - a;
+    switch (length / lanes * 4 + length % lanes) {
+#define TAVIRUNE_SHORT_ROW(count, singles)                                               \
+    case (count) * 4 + (singles):                                                        \
+        if constexpr ((singles) < lanes) addShortRow<V, count, singles>(z, rows, width, weight, a, out); \
+        break;
+        TAVIRUNE_SHORT_ROW(0, 1) TAVIRUNE_SHORT_ROW(0, 2) TAVIRUNE_SHORT_ROW(0, 3)
+        TAVIRUNE_SHORT_ROW(1, 0) TAVIRUNE_SHORT_ROW(1, 1) TAVIRUNE_SHORT_ROW(1, 2) TAVIRUNE_SHORT_ROW(1, 3)
+        TAVIRUNE_SHORT_ROW(2, 0) TAVIRUNE_SHORT_ROW(2, 1) TAVIRUNE_SHORT_ROW(2, 2) TAVIRUNE_SHORT_ROW(2, 3)
+        TAVIRUNE_SHORT_ROW(3, 0) TAVIRUNE_SHORT_ROW(3, 1) TAVIRUNE_SHORT_ROW(3, 2) TAVIRUNE_SHORT_ROW(3, 3)
+#undef TAVIRUNE_SHORT_ROW
+        default:
+            break;
+    }
+}
+
 // The upper triangle of sum_i weight_i z_i z_i' over the rows of a block, added to `triangle`.
 template <class V>
 [[gnu::always_inline]] inline void addProductsWith(const double* z, std::size_t rows, std::size_t width,
@@ -70,6 +112,10 @@ template <class V>
     constexpr std::size_t lanes = sizeof(V) / sizeof(double);
     for (std::size_t a = 0; a < width; ++a) {
         double* out = triangle + triangleRow(a, width) - a;
+        if (width - a < 4 * lanes) {
+            addShortRow<V>(z, rows, width, weight, a, out);
+            continue;
+        }
         std::size_t c = a;
         for (; c + 4 * lanes <= width; c += 4 * lanes) addStrip<V, 4>(z, rows, width, weight, a, c, out);
         if (c + 2 * lanes <= width) {

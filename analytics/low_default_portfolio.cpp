@@ -2,17 +2,14 @@
 #include "analytics/low_default_portfolio.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
-#include <exception>
-#include <system_error>
-#include <thread>
 
 #include <boost/make_shared.hpp>
 #include <boost/math/distributions/binomial.hpp>
 
 #include "analytics/distributions.hpp"
 #include "analytics/error.hpp"
+#include "analytics/parallel.hpp"
 
 namespace Korvanth::LowDefaultPortfolio {
 
@@ -71,46 +68,6 @@ double searchRoot(const boost::shared_ptr<Function1D>& likelihood, double quanti
     double root = 0.0;
     if (findRoot(likelihood, 1.0 - quantile, root, 0.0, 1.0, rootTolerance) != 0) throw KorvanthException(192);
     return root;
-}
-
-// Runs task(i) for i = 0 .. count - 1 on up to `threads` threads, the caller among them, with a
-// fixed assignment: worker w takes i = w, w + workers, ... Each task writes only its own
-// results, so the outcome is that of the sequential loop. After a failure the later tasks are
-// skipped; the failure of the lowest index is rethrown, which is the one the sequential loop
-// would have met first.
-template <class Task>
-void runInParallel(std::size_t count, unsigned threads, Task task) {
-    std::size_t workers = threads != 0 ? threads : std::max(1u, std::thread::hardware_concurrency());
-    workers = std::max<std::size_t>(1, std::min(workers, count));
-    std::vector<std::exception_ptr> failures(count);
-    std::atomic<std::size_t> firstFailure{count};
-    auto work = [&](std::size_t worker, std::size_t stride) {
-        for (std::size_t i = worker; i < count; i += stride) {
-            if (i > firstFailure.load()) return;
-            try {
-                task(i);
-            } catch (...) {
-                failures[i] = std::current_exception();
-                std::size_t seen = firstFailure.load();
-                while (i < seen && !firstFailure.compare_exchange_weak(seen, i)) {
-                }
-                return;
-            }
-        }
-    };
-    std::vector<std::thread> helpers;
-    helpers.reserve(workers - 1);
-    try {
-        for (std::size_t w = 1; w < workers; ++w) helpers.emplace_back(work, w, workers);
-    } catch (...) {
-        // A helper that could not start leaves its grades undone; they are done below.
-    }
-    const std::size_t started = helpers.size() + 1;
-    work(0, workers);
-    for (std::thread& helper : helpers) helper.join();
-    for (std::size_t w = started; w < workers; ++w) work(w, workers);
-    const std::size_t failed = firstFailure.load();
-    if (failed < count) std::rethrow_exception(failures[failed]);
 }
 
 }  // namespace

@@ -46,4 +46,11 @@ Matrix cellMatrixToDenseMatrix(const xlframe::CellMatrix& range, std::string nam
 // the solution of a X = b. A zero pivot raises code 89, leaving both partly transformed.
 void gaussJordan(Matrix& a, Matrix& b);
 
+// The same elimination for the solution alone: `b` becomes exactly what gaussJordan makes of it,
+// and `a` is left in an unspecified state. It updates only the columns not yet pivoted, which
+// halves the work, and keeps each row's largest magnitude at hand for the pivot search. A zero
+// pivot raises code 89. Returns false, with both in an unspecified state, when NaNs leave a step
+// without a pivot; gaussJordan on the original matrices then says what becomes of them.
+bool solveGaussJordan(Matrix& a, Matrix& b);
+
 }  // namespace Korvanth

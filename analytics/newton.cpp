@@ -24,6 +24,9 @@ int newtonSolve(boost::shared_ptr<FunctionND_Der> f, std::vector<double>& soluti
     std::vector<double> x = start;
     std::vector<double> gradient(n);
     Matrix hessian(n, n);
+    // The elimination works in place, so it gets copies; the step lands in `step`. Both are reused.
+    Matrix a;
+    Matrix step(n, 1);
     for (int iteration = 0; iteration < maximumIterations; ++iteration) {
         double v = 0.0;
         f->evaluate(x, v, gradient, hessian);
@@ -32,11 +35,13 @@ int newtonSolve(boost::shared_ptr<FunctionND_Der> f, std::vector<double>& soluti
             value = v;
             return 0;
         }
-        // gaussJordan works in place, so it gets copies; the step lands in `step`.
-        Matrix a = hessian;
-        Matrix step(n, 1);
+        a = hessian;
         for (std::size_t i = 0; i < n; ++i) step(i, 0) = gradient[i];
-        gaussJordan(a, step);
+        if (!solveGaussJordan(a, step)) {
+            a = hessian;
+            for (std::size_t i = 0; i < n; ++i) step(i, 0) = gradient[i];
+            gaussJordan(a, step);
+        }
         for (std::size_t i = 0; i < n; ++i) x[i] -= step(i, 0);
         if (euclideanNorm(step.data(), n) < tolerance) {
             // The value belongs to the point before the last step; the step was below tolerance.

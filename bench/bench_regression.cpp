@@ -4,12 +4,19 @@
 
 #include <boost/make_shared.hpp>
 #include <boost/math/distributions/binomial.hpp>
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <map>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "analytics/distributions.hpp"
+#include "analytics/error.hpp"
 #include "analytics/function1d.hpp"
 #include "analytics/logistic_regression.hpp"
 #include "analytics/low_default_portfolio.hpp"
@@ -67,24 +74,17 @@ private:
 // The Newton iterations of the full fit and the eleven restricted fits, as estimate runs them.
 long newtonIterations(std::size_t observations) {
     const Sample& s = sample(observations);
-    RegressionData data(s.indicators, s.factors);
-    auto likelihood = boost::make_shared<LogLikelihood>(&data, 1);
-    auto counting = boost::make_shared<Counting>(likelihood);
-    std::vector<double> x;
-    double value = 0.0;
-    newtonSolve(counting, x, value, std::vector<double>(factorCount + 1, 0.0), 1e-8);
-    likelihood->withConstant = false;
-    newtonSolve(counting, x, value, std::vector<double>(factorCount, 0.0), 1e-8);
-    likelihood->withConstant = true;
-    for (std::size_t a = 1; a <= factorCount; ++a) {
-        Matrix reduced(observations, factorCount - 1);
-        for (std::size_t i = 0; i < observations; ++i)
-            for (std::size_t j = 0, c = 0; j < factorCount; ++j)
-                if (j != a - 1) reduced(i, c++) = s.factors(i, j);
-        data.factors = reduced;
-        newtonSolve(counting, x, value, std::vector<double>(factorCount, 0.0), 1e-8);
+    const RegressionData data(s.indicators, s.factors);
+    long count = 0;
+    for (std::size_t f = 0; f <= factorCount + 1; ++f) {
+        auto counting =
+            boost::make_shared<Counting>(boost::make_shared<LogLikelihood>(data, f == 0 ? LogLikelihood::keepAll : f - 1));
+        std::vector<double> x;
+        double value = 0.0;
+        newtonSolve(counting, x, value, std::vector<double>(f == 0 ? factorCount + 1 : factorCount, 0.0), 1e-8);
+        count += counting->count;
     }
-    return counting->count;
+    return count;
 }
 
 // estimate: full fit plus eleven restricted fits. Argument 0 observations, argument 1 threads (0: all cores).
@@ -106,11 +106,75 @@ void BM_Estimate(benchmark::State& state) {
 BENCHMARK(BM_Estimate)->Args({100000, 1})->Args({100000, 0})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Estimate)->Args({1000000, 1})->Args({1000000, 0})->Unit(benchmark::kMillisecond)->Iterations(2);
 
+// estimate on 1,200 observations of many factors (argument), on all cores.
+void BM_EstimateManyFactors(benchmark::State& state) {
+    const auto k = static_cast<std::size_t>(state.range(0));
+    const std::size_t observations = 1200;
+    std::mt19937_64 random(20261208);
+    std::normal_distribution<double> normal;
+    std::uniform_real_distribution<double> uniform;
+    Matrix factors(observations, k);
+    std::vector<int> indicators(observations);
+    for (std::size_t i = 0; i < observations; ++i) {
+        const double common = normal(random);
+        double score = 0.0;  // balanced, so that 400 factors still have a maximum
+        for (std::size_t j = 0; j < k; ++j) {
+            factors(i, j) = 0.5 * common + normal(random);
+            score += (j % 3 == 0 ? 0.05 : j % 3 == 1 ? -0.03 : 0.0) * factors(i, j);
+        }
+        indicators[i] = uniform(random) < 1.0 / (1.0 + std::exp(-score)) ? 1 : 0;
+    }
+    for (auto _ : state) {
+        RegressionResult result;
+        try {
+            estimate(RegressionData(indicators, factors), result);
+        } catch (const KorvanthException& error) {
+            state.SkipWithError(error.getMessage().c_str());
+            break;
+        }
+        benchmark::DoNotOptimize(result.logLikelihood);
+    }
+}
+BENCHMARK(BM_EstimateManyFactors)->Arg(100)->Arg(200)->Arg(300)->Arg(400)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
+// estimate on the observations of the file TAVIRUNE_LOGIT_DATA (as bench/logit_peers.py writes
+// it: rows and factors as two 64-bit counts, the factors row by row as doubles, the indicators as
+// 32-bit integers), on all cores; registered only when the variable is set.
+void BM_EstimateFile(benchmark::State& state, const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::uint64_t rows = 0, k = 0;
+    in.read(reinterpret_cast<char*>(&rows), sizeof rows);
+    in.read(reinterpret_cast<char*>(&k), sizeof k);
+    Matrix factors(rows, k);
+    std::vector<int> indicators(rows);
+    in.read(reinterpret_cast<char*>(factors.data()), static_cast<std::streamsize>(rows * k * sizeof(double)));
+    in.read(reinterpret_cast<char*>(indicators.data()), static_cast<std::streamsize>(rows * sizeof(int)));
+    if (!in) {
+        state.SkipWithError("cannot read the data file");
+        return;
+    }
+    RegressionResult result;
+    for (auto _ : state) estimate(RegressionData(indicators, factors), result);
+    // In the label, to every digit the peer's side is compared with.
+    double largest = 0.0;
+    for (double lr : result.likelihoodRatios) largest = std::max(largest, lr);
+    char label[80];
+    std::snprintf(label, sizeof label, "%.10f %.10f", result.logLikelihood, largest);
+    state.SetLabel(label);
+}
+[[maybe_unused]] const bool fileBenchmark = [] {
+    if (const char* path = std::getenv("TAVIRUNE_LOGIT_DATA"))
+        benchmark::RegisterBenchmark("BM_EstimateFile", BM_EstimateFile, std::string(path))
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    return true;
+}();
+
 // One evaluation of the log-likelihood with its gradient and Hessian on 11 coefficients.
 void BM_LogLikelihoodEvaluate(benchmark::State& state) {
     const Sample& s = sample(100000);
-    RegressionData data(s.indicators, s.factors);
-    LogLikelihood f(&data, static_cast<unsigned>(state.range(0)));
+    const RegressionData data(s.indicators, s.factors);
+    LogLikelihood f(data, LogLikelihood::keepAll, static_cast<unsigned>(state.range(0)));
     std::vector<double> b(factorCount + 1, 0.05), gradient(factorCount + 1);
     Matrix hessian(factorCount + 1, factorCount + 1);
     for (auto _ : state) {
@@ -125,11 +189,18 @@ BENCHMARK(BM_LogLikelihoodEvaluate)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecon
 // lists, the full square of the Hessian summed entry by entry, one pass per entry.
 void BM_LogLikelihoodEvaluateBaseline(benchmark::State& state) {
     const Sample& s = sample(100000);
-    RegressionData data(s.indicators, s.factors);
+    struct {
+        std::vector<int> defaultRows, survivalRows;
+        std::vector<double> defaultPDs, survivalPDs;
+    } data;
+    for (std::size_t i = 0; i < s.indicators.size(); ++i) {
+        (s.indicators[i] == 1 ? data.defaultRows : data.survivalRows).push_back(static_cast<int>(i));
+        (s.indicators[i] == 1 ? data.defaultPDs : data.survivalPDs).push_back(0.0);
+    }
     const std::size_t n = factorCount + 1;
     std::vector<double> b(n, 0.05), gradient(n);
     Matrix hessian(n, n);
-    auto z = [&](int row, std::size_t a) { return a == 0 ? 1.0 : data.factors(static_cast<std::size_t>(row), a - 1); };
+    auto z = [&](int row, std::size_t a) { return a == 0 ? 1.0 : s.factors(static_cast<std::size_t>(row), a - 1); };
     auto pd = [&](int row) {
         double score = 0.0;
         for (std::size_t a = 0; a < n; ++a) score += b[a] * z(row, a);

@@ -221,6 +221,42 @@ TEST(GaussJordan, RandomWellConditionedSystems) {
     }
 }
 
+// The solution alone, every digit as gaussJordan gives it, failures included: dense random
+// systems, ties among small integers, and NaNs (where it hands over to gaussJordan).
+TEST(SolveGaussJordan, SameDigitsAsGaussJordan) {
+    std::mt19937 gen(7);
+    std::normal_distribution<double> normal;
+    std::uniform_int_distribution<int> small(-2, 2);
+    for (int trial = 0; trial < 300; ++trial) {
+        const std::size_t n = 1 + static_cast<std::size_t>(trial % 12);
+        Matrix a(n, n), b(n, 2);
+        for (std::size_t i = 0; i < n; ++i) {
+            for (std::size_t j = 0; j < n; ++j) a(i, j) = trial % 3 == 0 ? small(gen) : normal(gen);
+            b(i, 0) = normal(gen);
+            b(i, 1) = small(gen);
+        }
+        if (trial % 7 == 0) a(n - 1, 0) = std::numeric_limits<double>::quiet_NaN();
+        Matrix inverse = a, expected = b, scratch = a, x = b;
+        const Thrown reference = thrownBy([&] { gaussJordan(inverse, expected); });
+        const Thrown t = thrownBy([&] {
+            if (!solveGaussJordan(scratch, x)) {
+                scratch = a;
+                x = b;
+                gaussJordan(scratch, x);
+            }
+        });
+        ASSERT_EQ(t.code, reference.code) << trial;
+        if (t.code != -1) continue;
+        for (std::size_t i = 0; i < n; ++i) {
+            for (std::size_t j = 0; j < 2; ++j) {
+                if (!std::isnan(expected(i, j)) || !std::isnan(x(i, j))) {
+                    ASSERT_EQ(x(i, j), expected(i, j)) << trial;
+                }
+            }
+        }
+    }
+}
+
 TEST(CellMatrixToDenseMatrix, CopiesTheNumericRows) {
     xlframe::CellMatrix range(3, 2);
     range(0, 0) = 1.0, range(0, 1) = 2.0, range(2, 0) = 3.0, range(2, 1) = -4.5;  // row 1 stays Empty

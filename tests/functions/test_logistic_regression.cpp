@@ -174,11 +174,12 @@ std::vector<std::string> manyNames(std::size_t k) {
     for (std::size_t j = 0; j < k; ++j) labels.push_back(std::to_string(j).insert(0, 1, 'F'));
     return labels;
 }
-const CellMatrix names1001 = names(manyNames(1001), false);
-const CellMatrix pick1001 = numbers(std::vector<double>(1001, 1.0), false);
-const CellMatrix pick1000Of1001 = [] {
-    std::vector<double> indices(1001, 1.0);
-    indices[500] = 0.0;
+constexpr std::size_t limit = 400;
+const CellMatrix namesOverLimit = names(manyNames(limit + 1), false);
+const CellMatrix pickOverLimit = numbers(std::vector<double>(limit + 1, 1.0), false);
+const CellMatrix pickLimit = [] {
+    std::vector<double> indices(limit + 1, 1.0);
+    indices[limit / 2] = 0.0;
     return numbers(indices, false);
 }();
 
@@ -198,9 +199,9 @@ INSTANTIATE_TEST_SUITE_P(
         Rejected{__LINE__, two, numbers({nan, nan}, false), values3, y3,
                  "The vector factor indices does not contain a single numerical entry"},
         // The factor limit is checked before the ranges are compared or converted.
-        Rejected{__LINE__, names1001, pick1001, values3, y3, "The number of factors exceeds the limit of 1000"},
-        // 1000 selected is within the limit; the values' shape is checked next.
-        Rejected{__LINE__, names1001, pick1000Of1001, values3, y3,
+        Rejected{__LINE__, namesOverLimit, pickOverLimit, values3, y3, "The number of factors exceeds the limit of 400"},
+        // The limit itself is allowed; the values' shape is checked next.
+        Rejected{__LINE__, namesOverLimit, pickLimit, values3, y3,
                  "The number of columns in the cell ranges for factor values and factor names must be identical"},
         // Row layout.
         Rejected{__LINE__, two, pick, values3, numbers({0, 1}),

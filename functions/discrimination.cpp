@@ -296,7 +296,8 @@ KeyRanks rankKeysBy(std::size_t n, KeyAt keyAt) {
         for (int probes = 0; table[h].id != vacant && table[h].key != key; h = (h + 1) & mask)
             if (++probes > 64) return rankBySorting(n, keyAt);
         if (table[h].id == vacant) {
-            if (seen.size() == limit) return rankBySorting(n, keyAt);
+            // Mostly new keys after the first few thousand: they will not be few.
+            if (seen.size() == limit || (i >= 4096 && 2 * seen.size() > i)) return rankBySorting(n, keyAt);
             table[h] = {key, static_cast<std::uint32_t>(seen.size())};
             seen.push_back(key);
             r.rank[i] = table[h].id;

@@ -50,6 +50,8 @@ struct KeyRanks {
     std::vector<std::uint64_t> distinct;
 };
 KeyRanks rankKeys(const std::vector<std::uint64_t>& keys);
+// The table's hash of a key (its top bits pick the slot), so that tests can make keys collide.
+std::uint64_t mixKey(std::uint64_t key);
 
 // Keys are scores mapped to an order-preserving integer; d* are the defaults' keys under
 // rating 1 and 2, s* the survivals'.

@@ -225,14 +225,6 @@ private:
     std::vector<std::int64_t, UnsetAllocator<std::int64_t>> tree_;
 };
 
-std::uint64_t mixKey(std::uint64_t x) {
-    x ^= x >> 31;
-    x *= 0x7fb5d329728ea185;
-    x ^= x >> 27;
-    x *= 0x81dadef4bc2dd44d;
-    return x ^ (x >> 33);
-}
-
 // Sorts items by their member `key` with a least-significant-digit radix sort: one pass per 11
 // bits of the key, none where every key has the same digit there, all counts from one read.
 template <class T>
@@ -547,6 +539,14 @@ CellMatrix rocCurveAggregate(const CellMatrix& scores, const CellMatrix& numDefa
                                                      b.p.size() + 1);
         return rocTable(r, outputIndex == 1);
     });
+}
+
+std::uint64_t mixKey(std::uint64_t x) {
+    x ^= x >> 31;
+    x *= 0x7fb5d329728ea185;
+    x ^= x >> 27;
+    x *= 0x81dadef4bc2dd44d;
+    return x ^ (x >> 33);
 }
 
 KeyRanks rankKeys(const std::vector<std::uint64_t>& keys) {

@@ -4,7 +4,9 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <numeric>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -208,21 +210,25 @@ Buckets aggregateBuckets(std::vector<Grade> grades, std::int64_t nd, std::int64_
 
 
 // Fenwick tree of weights over positions 0..n-1.
+// Its sums are 32 bits, half the cache a full column's tree would take otherwise: the total
+// weight it may ever hold is given and must stay below 2^32.
 class WeightTree {
 public:
-    explicit WeightTree(std::size_t n) : tree_(n + 1, 0) {}
-    void add(std::size_t position, std::int64_t weight) {
+    WeightTree(std::size_t n, std::uint64_t total) : tree_(n + 1, 0) {
+        if (total > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("too many weights");
+    }
+    void add(std::size_t position, std::uint32_t weight) {
         for (std::size_t i = position + 1; i < tree_.size(); i += i & (~i + 1)) tree_[i] += weight;
     }
     // Total weight at positions below `end`.
     std::int64_t below(std::size_t end) const {
-        std::int64_t sum = 0;
+        std::uint32_t sum = 0;
         for (std::size_t i = end; i > 0; i -= i & (~i + 1)) sum += tree_[i];
         return sum;
     }
 
 private:
-    std::vector<std::int64_t, UnsetAllocator<std::int64_t>> tree_;
+    std::vector<std::uint32_t, UnsetAllocator<std::uint32_t>> tree_;
 };
 
 // Sorts items by their member `key` with a least-significant-digit radix sort: one pass per 11
@@ -457,7 +463,7 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
     std::int64_t count = 0;
     for (std::size_t b = 0; b < u2; ++b) count += two.survivals[b] * dSigned2[b];
     Counts weight(u2, 0), prefix(u2 + 1, 0);
-    WeightTree tree(u2);
+    WeightTree tree(u2, 2 * static_cast<std::uint64_t>(nd));  // each default goes in twice
     std::int64_t total = 0;
     const std::size_t depth = static_cast<std::size_t>(std::bit_width(u2));
     auto insertGroup = [&](std::size_t r) {

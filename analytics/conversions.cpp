@@ -4,6 +4,7 @@
 
 #include "analytics/error.hpp"
 #include "xlframe/numeric.hpp"
+#include "xlframe/platform.hpp"
 #include "xlframe/utf.hpp"
 
 namespace Korvanth {
@@ -29,6 +30,7 @@ template <class T>
 std::vector<T> numbers(const xlframe::CellMatrix& range, bool column, const std::string& name) {
     std::vector<T> result;
     result.reserve(column ? range.Rows() : range.Columns());
+    xlframe::platform::adviseLargeAllocation(result.data(), result.capacity() * sizeof(T));
     walkVector(range, column, name, [&](const xlframe::CellValue& cell) {
         if (!cell.IsNumber()) raise(20006, name);
         if constexpr (std::is_same_v<T, int>) {

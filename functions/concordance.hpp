@@ -8,13 +8,18 @@
 #include <utility>
 #include <vector>
 
+#include "xlframe/platform.hpp"
+
 namespace Korvanth {
 
 class Matrix;
 
 // Storage that a vector leaves unset on resizing: the ranks of a full column are written once.
+// A large block is mapped at once, in large pages where the system has them, rather than fault
+// by fault: the scratch of a full column is fresh memory on every call.
 template <class T>
 struct UnsetAllocator : std::allocator<T> {
+    using value_type = T;
     template <class U>
     struct rebind {
         using other = UnsetAllocator<U>;
@@ -22,6 +27,11 @@ struct UnsetAllocator : std::allocator<T> {
     UnsetAllocator() = default;
     template <class U>
     UnsetAllocator(const UnsetAllocator<U>&) noexcept {}
+    T* allocate(std::size_t n) {
+        T* p = std::allocator<T>::allocate(n);
+        xlframe::platform::adviseLargeAllocation(p, n * sizeof(T));
+        return p;
+    }
     template <class U>
     void construct(U* p) noexcept {
         ::new (static_cast<void*>(p)) U;
@@ -40,6 +50,8 @@ struct KeyRanks {
     std::vector<std::uint64_t> distinct;
 };
 KeyRanks rankKeys(const std::vector<std::uint64_t>& keys);
+// The table's hash of a key (its top bits pick the slot), so that tests can make keys collide.
+std::uint64_t mixKey(std::uint64_t key);
 
 // Keys are scores mapped to an order-preserving integer; d* are the defaults' keys under
 // rating 1 and 2, s* the survivals'.

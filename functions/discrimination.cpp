@@ -5,8 +5,11 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <new>
 #include <numeric>
+#include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "analytics/conversions.hpp"
@@ -47,7 +50,7 @@ double scoreOfKey(std::uint64_t key) {
 
 // Shares of defaults and survivals per bucket, riskiest bucket first.
 struct Buckets {
-    std::vector<double> p, q, hitRate, falseAlarmRate;
+    std::vector<double, UnsetAllocator<double>> p, q, hitRate, falseAlarmRate;
     std::int64_t defaults = 0;   // N_D, 64 bits so that large counts cannot overflow
     std::int64_t survivals = 0;  // N_S
     void add(double d, double s) {
@@ -156,35 +159,6 @@ CellMatrix rocTable(const RocStatistics& r, bool withCurve) {
     return result;
 }
 
-// Individual data, checked: buckets of scores closer than 1e-10 to the bucket's first score,
-// riskiest first (ascending scores for scoreIndex 0).
-Buckets individualBuckets(const std::vector<double>& scores, const std::vector<int>& indicators, int scoreIndex) {
-    const std::size_t n = scores.size();
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed(n);
-    Buckets b;
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::uint64_t key = orderKey(scores[i]);
-        keyed[i] = {scoreIndex == 0 ? key : ~key, static_cast<std::uint32_t>(indicators[i])};
-        if (indicators[i] != 0) ++b.defaults; else ++b.survivals;
-    }
-    requireBothOutcomes(b.defaults, b.survivals);
-    std::sort(keyed.begin(), keyed.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
-    auto scoreOf = [&](std::uint64_t key) { return scoreOfKey(scoreIndex != 0 ? ~key : key); };
-    double reference = scoreOf(keyed[0].first);
-    double d = 0, s = 0;
-    for (const auto& [key, indicator] : keyed) {
-        const double score = scoreOf(key);
-        if (std::fabs(score - reference) >= 1e-10) {
-            b.add(d, s);
-            d = s = 0;
-            reference = score;
-        }
-        (indicator ? d : s) += 1;
-    }
-    b.add(d, s);
-    return b;
-}
-
 struct IndividualData {
     std::vector<double> scores;
     std::vector<int> indicators;
@@ -227,29 +201,46 @@ Buckets aggregateBuckets(std::vector<Grade> grades, std::int64_t nd, std::int64_
 
 
 // Fenwick tree of weights over positions 0..n-1.
+// Its sums are 32 bits, half the cache a full column's tree would take otherwise: the total
+// weight it may ever hold is given and must stay below 2^32.
 class WeightTree {
 public:
-    explicit WeightTree(std::size_t n) : tree_(n + 1, 0) {}
-    void add(std::size_t position, std::int64_t weight) {
+    WeightTree(std::size_t n, std::uint64_t total) : tree_(n + 1, 0) {
+        if (total > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("too many weights");
+    }
+    void add(std::size_t position, std::uint32_t weight) {
         for (std::size_t i = position + 1; i < tree_.size(); i += i & (~i + 1)) tree_[i] += weight;
     }
     // Total weight at positions below `end`.
     std::int64_t below(std::size_t end) const {
-        std::int64_t sum = 0;
+        std::uint32_t sum = 0;
         for (std::size_t i = end; i > 0; i -= i & (~i + 1)) sum += tree_[i];
         return sum;
     }
 
 private:
-    std::vector<std::int64_t> tree_;
+    std::vector<std::uint32_t, UnsetAllocator<std::uint32_t>> tree_;
 };
 
-std::uint64_t mixKey(std::uint64_t x) {
-    x ^= x >> 31;
-    x *= 0x7fb5d329728ea185;
-    x ^= x >> 27;
-    x *= 0x81dadef4bc2dd44d;
-    return x ^ (x >> 33);
+// Sorts items by their member `key` with a least-significant-digit radix sort: one pass per 11
+// bits of the key, none where every key has the same digit there, all counts from one read.
+template <class T>
+void radixSortByKey(std::vector<T, UnsetAllocator<T>>& items) {
+    constexpr int bits = 11, passes = 6;
+    constexpr std::size_t width = std::size_t{1} << bits;
+    const std::size_t n = items.size();
+    if (n < 2) return;
+    std::vector<std::uint32_t> counts(passes * width, 0);  // positions are 32 bits too
+    for (const T& item : items)
+        for (int p = 0; p < passes; ++p) ++counts[p * width + ((item.key >> (p * bits)) & (width - 1))];
+    std::vector<T, UnsetAllocator<T>> other(n);
+    for (int p = 0; p < passes; ++p) {
+        std::uint32_t* next = counts.data() + p * width;
+        if (next[(items[0].key >> (p * bits)) & (width - 1)] == n) continue;
+        for (std::uint32_t d = 0, start = 0; d < width; ++d) start += std::exchange(next[d], start);
+        for (const T& item : items) other[next[(item.key >> (p * bits)) & (width - 1)]++] = item;
+        items.swap(other);
+    }
 }
 
 // Ranks by sorting (key, position) pairs: for many distinct keys, where a table would not fit in
@@ -262,7 +253,7 @@ KeyRanks rankBySorting(std::size_t n, KeyAt keyAt) {
     };
     std::vector<Keyed, UnsetAllocator<Keyed>> keyed(n);
     for (std::size_t i = 0; i < n; ++i) keyed[i] = {keyAt(i), static_cast<std::uint32_t>(i)};
-    std::sort(keyed.begin(), keyed.end(), [](const Keyed& x, const Keyed& y) { return x.key < y.key; });
+    radixSortByKey(keyed);
     KeyRanks r{Ranks(n), {}};
     r.distinct.reserve(n);
     for (const auto& [key, position] : keyed) {
@@ -294,7 +285,8 @@ KeyRanks rankKeysBy(std::size_t n, KeyAt keyAt) {
         for (int probes = 0; table[h].id != vacant && table[h].key != key; h = (h + 1) & mask)
             if (++probes > 64) return rankBySorting(n, keyAt);
         if (table[h].id == vacant) {
-            if (seen.size() == limit) return rankBySorting(n, keyAt);
+            // Mostly new keys after the first few thousand: they will not be few.
+            if (seen.size() == limit || (i >= 4096 && 2 * seen.size() > i)) return rankBySorting(n, keyAt);
             table[h] = {key, static_cast<std::uint32_t>(seen.size())};
             seen.push_back(key);
             r.rank[i] = table[h].id;
@@ -326,8 +318,10 @@ KeyRanks rankKeysBy(std::size_t n, KeyAt keyAt) {
 }
 
 // Per rank, how many of the counted lie above it minus how many lie below it.
-std::vector<std::int64_t> signedCounts(const std::vector<std::int64_t>& perRank, std::int64_t total) {
-    std::vector<std::int64_t> result(perRank.size());
+using Counts = std::vector<std::int64_t, UnsetAllocator<std::int64_t>>;
+
+Counts signedCounts(const Counts& perRank, std::int64_t total) {
+    Counts result(perRank.size());
     std::int64_t below = 0;
     for (std::size_t r = 0; r < perRank.size(); ++r) {
         result[r] = total - below - perRank[r] - below;
@@ -340,10 +334,10 @@ std::vector<std::int64_t> signedCounts(const std::vector<std::int64_t>& perRank,
 // defaults and survivals per rank.
 struct RankedRating {
     KeyRanks ranks;
-    std::vector<std::int64_t> defaults, survivals;
+    Counts defaults, survivals;
 };
 
-using Flags = std::vector<std::uint8_t>;
+using Flags = std::vector<std::uint8_t, UnsetAllocator<std::uint8_t>>;
 
 RankedRating rankRating(KeyRanks ranks, const Flags& defaulted) {
     RankedRating r{std::move(ranks), {}, {}};
@@ -380,6 +374,16 @@ Buckets rankedBuckets(const RankedRating& r, int scoreIndex) {
     return b;
 }
 
+// Individual data, checked: buckets of scores closer than 1e-10 to the bucket's first score,
+// riskiest first (ascending scores for scoreIndex 0), from the counts per distinct score.
+Buckets individualBuckets(const std::vector<double>& scores, const std::vector<int>& indicators, int scoreIndex) {
+    const std::size_t n = scores.size();
+    Flags defaulted(n);
+    for (std::size_t i = 0; i < n; ++i) defaulted[i] = indicators[i] != 0;
+    return rankedBuckets(rankRating(rankKeysBy(n, [&](std::size_t i) { return orderKey(scores[i]); }), defaulted),
+                         scoreIndex);
+}
+
 struct PairsTerms {
     std::int64_t count = 0;     // sum over (default, survival) of sign(rating 1) * sign(rating 2)
     double survivalTriple = 0;  // sum over survivals of (defaults above - below), rating 1 times rating 2
@@ -395,7 +399,8 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
     const std::size_t u1 = one.ranks.distinct.size(), u2 = two.ranks.distinct.size();
     const std::int64_t nd = std::accumulate(one.defaults.begin(), one.defaults.end(), std::int64_t{0});
     const std::int64_t ns = std::accumulate(one.survivals.begin(), one.survivals.end(), std::int64_t{0});
-    std::vector<std::size_t> dStart(u1 + 1, 0), sStart(u1 + 1, 0);
+    using Starts = std::vector<std::size_t, UnsetAllocator<std::size_t>>;
+    Starts dStart(u1 + 1, 0), sStart(u1 + 1, 0);
     for (std::size_t r = 0; r < u1; ++r) {
         dStart[r + 1] = dStart[r] + static_cast<std::size_t>(one.defaults[r]);
         sStart[r + 1] = sStart[r] + static_cast<std::size_t>(one.survivals[r]);
@@ -403,7 +408,7 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
     // Each group's rating-2 ranks, in input order.
     Ranks dRank2(static_cast<std::size_t>(nd)), sRank2(static_cast<std::size_t>(ns));
     {
-        std::vector<std::size_t> dNext(dStart.begin(), dStart.end() - 1), sNext(sStart.begin(), sStart.end() - 1);
+        Starts dNext(dStart.begin(), dStart.end() - 1), sNext(sStart.begin(), sStart.end() - 1);
         const std::uint32_t* rank1 = one.ranks.rank.data();
         const std::uint32_t* rank2 = two.ranks.rank.data();
         for (std::size_t i = 0; i < defaulted.size(); ++i) {
@@ -413,8 +418,8 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
                 sRank2[sNext[rank1[i]]++] = rank2[i];
         }
     }
-    const std::vector<std::int64_t> dSigned1 = signedCounts(one.defaults, nd), dSigned2 = signedCounts(two.defaults, nd);
-    const std::vector<std::int64_t> sSigned1 = signedCounts(one.survivals, ns), sSigned2 = signedCounts(two.survivals, ns);
+    const Counts dSigned1 = signedCounts(one.defaults, nd), dSigned2 = signedCounts(two.defaults, nd);
+    const Counts sSigned1 = signedCounts(one.survivals, ns), sSigned2 = signedCounts(two.survivals, ns);
     PairsTerms t;
 
     // For a survival of group r with rating-2 rank b, the sum over the defaults of
@@ -423,8 +428,8 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
     // defaults weighing 2 and group r's 1, -2 L - E is (weight below b) - (weight above b).
     std::int64_t count = 0;
     for (std::size_t b = 0; b < u2; ++b) count += two.survivals[b] * dSigned2[b];
-    std::vector<std::int64_t> weight(u2, 0), prefix(u2 + 1, 0);
-    WeightTree tree(u2);
+    Counts weight(u2, 0), prefix(u2 + 1, 0);
+    WeightTree tree(u2, 2 * static_cast<std::uint64_t>(nd));  // each default goes in twice
     std::int64_t total = 0;
     const std::size_t depth = static_cast<std::size_t>(std::bit_width(u2));
     auto insertGroup = [&](std::size_t r) {
@@ -508,6 +513,14 @@ CellMatrix rocCurveAggregate(const CellMatrix& scores, const CellMatrix& numDefa
                                                      b.p.size() + 1);
         return rocTable(r, outputIndex == 1);
     });
+}
+
+std::uint64_t mixKey(std::uint64_t x) {
+    x ^= x >> 31;
+    x *= 0x7fb5d329728ea185;
+    x ^= x >> 27;
+    x *= 0x81dadef4bc2dd44d;
+    return x ^ (x >> 33);
 }
 
 KeyRanks rankKeys(const std::vector<std::uint64_t>& keys) {

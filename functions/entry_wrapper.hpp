@@ -32,10 +32,11 @@ struct Flag {
     double value;
 };
 
-// A record the host never hands over null; should one come, it reads as an omitted argument.
+// A record the host never hands over null; should one come, it reads as an omitted argument. The
+// table lives in the call's temporary memory: it is used only inside the call.
 inline xlframe::CellMatrix convert(const Range& argument) {
     if (argument.record == nullptr) return xlframe::CellMatrix(1, 1);
-    return xlframe::XlfOper(argument.record).ReadCellMatrix(argument.name);
+    return xlframe::XlfOper(argument.record).ReadCellMatrixForCall(argument.name);
 }
 // Saturating: a huge or non-finite double must not be undefined behaviour; NaN gives 0.
 inline int convert(const Flag& argument) noexcept { return xlframe::truncateToInt32(argument.value); }

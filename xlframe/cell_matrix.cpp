@@ -1,6 +1,7 @@
 #include "xlframe/cell_matrix.hpp"
 
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
 
 namespace xlframe {
@@ -17,28 +18,46 @@ CellMatrixImpl::CellMatrixImpl(std::size_t rows, std::size_t columns, std::vecto
     if (cells_.size() != rows * columns) throw std::length_error("cell count does not match the table's shape");
 }
 
+CellMatrixImpl::CellMatrixImpl(std::size_t rows, std::size_t columns, CellValueImpl* cells, InCallMemory) noexcept
+    : lent_(rows * columns > 0 ? cells : nullptr), rows_(rows), columns_(columns) {}
+
+CellMatrixImpl::CellMatrixImpl(const CellMatrixImpl& other)
+    : cells_(other.data(), other.data() + other.rows_ * other.columns_), rows_(other.rows_), columns_(other.columns_) {}
+
+CellMatrixImpl::~CellMatrixImpl() { destroyLent(); }
+
+void CellMatrixImpl::destroyLent() noexcept {
+    // Only text cells own anything: the others' storage is simply given up with the call's memory.
+    if (lent_ != nullptr)
+        for (std::size_t i = 0, n = rows_ * columns_; i < n; ++i)
+            if (lent_[i].kind() == CellKind::String || lent_[i].kind() == CellKind::WideString) std::destroy_at(lent_ + i);
+    lent_ = nullptr;
+}
+
 void CellMatrixImpl::check(std::size_t row, std::size_t column) const {
     if (row >= rows_ || column >= columns_) throw std::out_of_range("invalid vector<T> subscript");
 }
 
 const CellValue& CellMatrixImpl::operator()(std::size_t row, std::size_t column) const {
     check(row, column);
-    return cells_[row * columns_ + column];
+    return data()[row * columns_ + column];
 }
 
 CellValue& CellMatrixImpl::operator()(std::size_t row, std::size_t column) {
     check(row, column);
-    return cells_[row * columns_ + column];
+    return data()[row * columns_ + column];
 }
 
 void CellMatrixImpl::AppendBelow(const CellMatrix& other) {
     const std::size_t newRows = rows_ + other.Rows();
     const std::size_t newColumns = std::max(columns_, other.Columns());
     std::vector<CellValueImpl> table(newRows * newColumns);
+    const CellValueImpl* cells = data();
     for (std::size_t i = 0; i < rows_; ++i)
-        for (std::size_t j = 0; j < columns_; ++j) table[i * newColumns + j] = cells_[i * columns_ + j];
+        for (std::size_t j = 0; j < columns_; ++j) table[i * newColumns + j] = cells[i * columns_ + j];
     for (std::size_t i = 0; i < other.Rows(); ++i)
         for (std::size_t j = 0; j < other.Columns(); ++j) table[(rows_ + i) * newColumns + j] = other(i, j);
+    destroyLent();
     cells_.swap(table);
     rows_ = newRows;
     columns_ = newColumns;

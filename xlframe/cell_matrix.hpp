@@ -36,6 +36,15 @@ public:
     // Takes cells built elsewhere (row-major, rows x columns of them), so that a large table is
     // written once rather than made Empty first.
     CellMatrixImpl(std::size_t rows, std::size_t columns, std::vector<CellValueImpl>&& cells);
+    // Takes rows x columns cells made in the calling thread's temporary memory during a worksheet
+    // call: the table destroys them but never frees their memory, which the call's end releases,
+    // so such a table must not outlive the call. Reused from call to call, that memory costs no
+    // fresh pages per call, as a large argument's own allocation would.
+    struct InCallMemory {};
+    CellMatrixImpl(std::size_t rows, std::size_t columns, CellValueImpl* cells, InCallMemory) noexcept;
+    CellMatrixImpl(const CellMatrixImpl& other);  // the copy's cells are its own
+    CellMatrixImpl& operator=(const CellMatrixImpl&) = delete;
+    ~CellMatrixImpl() override;
 
     const CellValue& operator()(std::size_t row, std::size_t column) const override;
     CellValue& operator()(std::size_t row, std::size_t column) override;
@@ -45,13 +54,15 @@ public:
     std::unique_ptr<CellMatrix_pimpl_abstract> clone() const override;
 
     // Unchecked row-major storage for the operand conversions.
-    CellValueImpl* data() noexcept { return cells_.data(); }
-    const CellValueImpl* data() const noexcept { return cells_.data(); }
+    CellValueImpl* data() noexcept { return lent_ != nullptr ? lent_ : cells_.data(); }
+    const CellValueImpl* data() const noexcept { return lent_ != nullptr ? lent_ : cells_.data(); }
 
 private:
     void check(std::size_t row, std::size_t column) const;
+    void destroyLent() noexcept;
 
-    std::vector<CellValueImpl> cells_;
+    std::vector<CellValueImpl> cells_;  // empty while the cells are lent
+    CellValueImpl* lent_ = nullptr;      // cells in a call's temporary memory
     std::size_t rows_;
     std::size_t columns_;
 };

@@ -56,6 +56,9 @@ Block* newBlock(std::size_t size, Block* next) {
     if (size > std::numeric_limits<std::size_t>::max() - sizeof(Block)) throw std::bad_alloc();
     void* raw = std::calloc(1, sizeof(Block) + size);
     if (raw == nullptr) throw std::bad_alloc();
+    // A block large enough for a call's argument tables is mapped at once, and stays mapped while
+    // it is reused.
+    platform::adviseLargeAllocation(raw, sizeof(Block) + size);
     return new (raw) Block{next, size, 0};
 }
 
@@ -195,6 +198,14 @@ TempMemory::EntryGuard::EntryGuard() {
     if (arena.depth == 0) arena.reset();
     ++arena.depth;
     handOver(&arena);
+}
+
+bool TempMemory::InCall() {
+    void* mine = arenas().slot->get();
+    if (mine == nullptr) return false;
+    const bool inCall = static_cast<const Arena*>(mine)->depth > 0;
+    handOver(mine);
+    return inCall;
 }
 
 TempMemory::EntryGuard::~EntryGuard() {

@@ -123,7 +123,7 @@ const char* XlfOperTypeName(DWORD type) {
 
 namespace impl {
 
-CellMatrix IXlfOperShared::toCellMatrix(LPXLFOPER op) const {
+CellMatrix IXlfOperShared::toCellMatrix(LPXLFOPER op, bool /*inCallMemory*/) const {
     const DWORD type = xltype(op) & xltypeMask;
     CellMatrix cells(1, 1);
     if (type == xltypeMissing || type == xltypeNil) return cells;
@@ -262,7 +262,10 @@ const char* XlfOper::ReadString(const char* errorId) const {
                    [&](const XlfOper& r) { return ops.narrowText(r.get()); });
 }
 
-CellMatrix XlfOper::ReadCellMatrix(const char* /*errorId*/) const { return Ops().toCellMatrix(record_); }
+CellMatrix XlfOper::ReadCellMatrix(const char* /*errorId*/) const { return Ops().toCellMatrix(record_, false); }
+CellMatrix XlfOper::ReadCellMatrixForCall(const char* /*errorId*/) const {
+    return Ops().toCellMatrix(record_, TempMemory::InCall());
+}
 
 void XlfOper::FreeHostMemory() const {
     if (xltype() & xlbitXLFree) Ops().freeHostMemory(record_);

@@ -61,8 +61,9 @@ public:
     virtual void freeHeapCopy(LPXLFOPER op) const = 0;
 
     // Whole-table conversions, overridden per generation so that a large array costs no call per
-    // cell; the defaults go through the operations above.
-    virtual CellMatrix toCellMatrix(LPXLFOPER op) const;
+    // cell; the defaults go through the operations above. With `inCallMemory`, an array's cells
+    // may be made in the calling thread's temporary memory (see XlfOper::ReadCellMatrixForCall).
+    virtual CellMatrix toCellMatrix(LPXLFOPER op, bool inCallMemory) const;
     virtual void fromCellMatrix(LPXLFOPER op, const CellMatrix& cells) const;
 };
 
@@ -109,6 +110,10 @@ public:
     std::wstring ReadWideString(const char* errorId = nullptr) const;
     const char* ReadString(const char* errorId = nullptr) const;
     CellMatrix ReadCellMatrix(const char* errorId = nullptr) const;
+    // The same for an entry point's argument: inside a worksheet call (an EntryGuard open on the
+    // thread) an array's cells are made in the call's temporary memory, which is mapped once and
+    // reused from call to call, so the table must not outlive the call. Outside one, as above.
+    CellMatrix ReadCellMatrixForCall(const char* errorId = nullptr) const;
 
     // Gives back through the host a record that carries the host-owned bit (no-op otherwise).
     void FreeHostMemory() const;
@@ -136,6 +141,9 @@ public:
         EntryGuard(const EntryGuard&) = delete;
         EntryGuard& operator=(const EntryGuard&) = delete;
     };
+
+    // True while an EntryGuard is open on the calling thread.
+    static bool InCall();
 
     // Releases every block of every thread's arena (the add-in closes).
     static void FreeAll();

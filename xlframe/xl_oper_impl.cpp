@@ -616,7 +616,7 @@ public:
         Record* at;
     };
 
-    CellMatrix toCellMatrix(LPXLFOPER op) const override {
+    CellMatrix toCellMatrix(LPXLFOPER op, bool inCallMemory) const override {
         Record* record = rec(op);
         const DWORD type = typeOf(record);
         if (type == xltypeMissing || type == xltypeNil) return CellMatrix(1, 1);
@@ -631,6 +631,21 @@ public:
             const std::size_t count = rowCount * columnCount;
             if (count > 0 && elements == nullptr) XLF_FAIL("Unsupported type in CellMatrix conversion");
             // Each cell is made once, in place, instead of being made Empty and then assigned.
+            if (inCallMemory && count > 0) {
+                if (count > std::numeric_limits<std::size_t>::max() / sizeof(CellValueImpl)) throw std::bad_alloc();
+                auto* cells = static_cast<CellValueImpl*>(TempMemory::GetUninitialisedMemory(count * sizeof(CellValueImpl)));
+                std::size_t made = 0;
+                try {
+                    for (CellReader at{this, elements}; made < count; ++made, ++at)
+                        ::new (static_cast<void*>(cells + made)) CellValueImpl(*at);
+                    // The table owns the cells from here on: nothing after this may throw.
+                    return CellMatrix(std::make_unique<CellMatrixImpl>(rowCount, columnCount, cells,
+                                                                       CellMatrixImpl::InCallMemory{}));
+                } catch (...) {
+                    std::destroy_n(cells, made);
+                    throw;
+                }
+            }
             std::vector<CellValueImpl> made;
             made.reserve(count);
             platform::adviseLargeAllocation(made.data(), count * sizeof(CellValueImpl));

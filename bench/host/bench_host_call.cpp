@@ -126,9 +126,9 @@ void BM_AddinConvertsTwoArgumentsAndTheResult(benchmark::State& state) {
     for (auto _ : state) {
         xlframe::TempMemory::EntryGuard guard;
         const xlframe::CellMatrix a =
-            xlframe::XlfOper(reinterpret_cast<xlframe::LPXLFOPER>(&first)).ReadCellMatrix("scores");
+            xlframe::XlfOper(reinterpret_cast<xlframe::LPXLFOPER>(&first)).ReadCellMatrixForCall("scores");
         const xlframe::CellMatrix b =
-            xlframe::XlfOper(reinterpret_cast<xlframe::LPXLFOPER>(&second)).ReadCellMatrix("indicators");
+            xlframe::XlfOper(reinterpret_cast<xlframe::LPXLFOPER>(&second)).ReadCellMatrixForCall("indicators");
         const xlframe::XlfOper returned(result);
         benchmark::DoNotOptimize(returned.get());
     }

@@ -45,10 +45,14 @@ TEST(Concordance, FastCountEqualsPairwiseCountWithHeavyTies) {
 }
 
 // Ranks against sorting and deduplicating with the standard library: few and many distinct
-// keys (the table and the sorting path), keys at the ends of the range, and a table grown often.
+// keys (the table and the sorting path), keys at the ends of the range, a table grown often, and
+// keys whose hashes share their top bits, so that a probe runs long and sorting takes over.
 TEST(Concordance, KeyRanksEqualTheSortedDistinctKeys) {
     std::mt19937_64 gen(17);
     const std::vector<std::uint64_t> edges = {0, 1, ~std::uint64_t{0}, std::uint64_t{1} << 63, (std::uint64_t{1} << 63) - 1};
+    std::vector<std::uint64_t> colliding;
+    for (std::uint64_t k = 0; colliding.size() < 100; ++k)
+        if (mixKey(k) >> 52 == 0) colliding.push_back(k);
     for (int trial = 0; trial < 400; ++trial) {
         const std::size_t n = trial % 50 == 0 ? 20000 + gen() % 20000 : gen() % 3000;
         const std::uint64_t range = std::uint64_t{1} << (gen() % 40);
@@ -56,6 +60,7 @@ TEST(Concordance, KeyRanksEqualTheSortedDistinctKeys) {
         for (auto& k : keys) {
             k = gen() % 7 == 0 ? edges[gen() % edges.size()] : gen() % range;
             if (trial % 3 == 0) k <<= 24;  // keys that differ only in their high bits
+            if (trial % 5 == 1) k = colliding[gen() % colliding.size()];
         }
         std::vector<std::uint64_t> distinct = keys;
         std::sort(distinct.begin(), distinct.end());

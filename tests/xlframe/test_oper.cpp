@@ -262,24 +262,36 @@ TYPED_TEST(OperTest, ReadCellMatrixOfEmptyAndErrorOperands) {
     EXPECT_EQ(error(0, 0).GetErrorCode(), static_cast<std::uint32_t>(xlerrDiv0));
 }
 
+// Read as a table of its own, and as an entry point's argument in the call's memory, which a
+// copy or a grown table leaves.
 TYPED_TEST(OperTest, ReadCellMatrixPerElementType) {
     auto& m = this->make_;
     TypeParam& array = m.array(2, 3,
                                {m.number(1.5), m.ascii("text"), m.boolean(true), m.integer(-4), m.error(xlerrNA), m.nil()});
-    const CellMatrix cells = XlfOper(op(array)).ReadCellMatrix();
-    ASSERT_EQ(cells.Rows(), 2u);
-    ASSERT_EQ(cells.Columns(), 3u);
-    EXPECT_TRUE(cells(0, 0).IsNumber());
-    EXPECT_EQ(cells(0, 0).GetNumber(), 1.5);
-    EXPECT_TRUE(cells(0, 1).IsWideString());
-    EXPECT_EQ(cells(0, 1).GetString(), "text");
-    EXPECT_TRUE(cells(0, 2).IsBoolean());
-    EXPECT_TRUE(cells(0, 2).GetBoolean());
-    EXPECT_TRUE(cells(1, 0).IsNumber());
-    EXPECT_EQ(cells(1, 0).GetNumber(), -4.0);
-    EXPECT_TRUE(cells(1, 1).IsError());
-    EXPECT_EQ(cells(1, 1).GetErrorCode(), static_cast<std::uint32_t>(xlerrNA));
-    EXPECT_TRUE(cells(1, 2).IsEmpty());
+    for (const bool forCall : {false, true}) {
+        TempMemory::EntryGuard call;
+        CellMatrix cells = forCall ? XlfOper(op(array)).ReadCellMatrixForCall() : XlfOper(op(array)).ReadCellMatrix();
+        if (forCall) {
+            const CellMatrix copy = cells;
+            cells.AppendBelow(copy);
+            ASSERT_EQ(cells.Rows(), 4u);
+            EXPECT_EQ(cells(2, 1).GetString(), "text");
+            EXPECT_EQ(copy(0, 1).GetString(), "text");
+        }
+        ASSERT_EQ(cells.Rows(), forCall ? 4u : 2u);
+        ASSERT_EQ(cells.Columns(), 3u);
+        EXPECT_TRUE(cells(0, 0).IsNumber());
+        EXPECT_EQ(cells(0, 0).GetNumber(), 1.5);
+        EXPECT_TRUE(cells(0, 1).IsWideString());
+        EXPECT_EQ(cells(0, 1).GetString(), "text");
+        EXPECT_TRUE(cells(0, 2).IsBoolean());
+        EXPECT_TRUE(cells(0, 2).GetBoolean());
+        EXPECT_TRUE(cells(1, 0).IsNumber());
+        EXPECT_EQ(cells(1, 0).GetNumber(), -4.0);
+        EXPECT_TRUE(cells(1, 1).IsError());
+        EXPECT_EQ(cells(1, 1).GetErrorCode(), static_cast<std::uint32_t>(xlerrNA));
+        EXPECT_TRUE(cells(1, 2).IsEmpty());
+    }
 
     struct Scalar {
         TypeParam& record;

@@ -17,6 +17,7 @@
 #include "functions/concordance.hpp"
 #include "functions/paired_ranges.hpp"
 #include "functions/result_size.hpp"
+#include "functions/score_groups.hpp"
 #include "functions/worksheet_functions.hpp"
 #include "xlframe/numeric.hpp"
 
@@ -757,6 +758,29 @@ CellMatrix adjustedPowerStat(const CellMatrix& scores, const CellMatrix& shadowP
         result(2, 1) = areaPerfect;
         return result;
     });
+}
+
+Supervisory::ScoreGroups riskGroups(const std::vector<double>& scores, const std::vector<std::uint8_t>& defaulted,
+                                    int scoreIndex, std::vector<double>& groupScores) {
+    const RankedRating r =
+        rankRating(rankKeysBy(scores.size(), [&](std::size_t i) { return orderKey(scores[i]); }), defaulted);
+    const std::size_t u = r.ranks.distinct.size();
+    auto at = [&](std::size_t j) { return scoreIndex == 0 ? j : u - 1 - j; };
+    Supervisory::ScoreGroups g;
+    double reference = 0;
+    for (std::size_t j = 0; j < u; ++j) {
+        const std::size_t k = at(j);
+        const double score = scoreOfKey(r.ranks.distinct[k]);
+        if (j == 0 || std::fabs(score - reference) >= 1e-10) {
+            reference = score;
+            groupScores.push_back(score);
+            g.defaults.push_back(0);
+            g.survivals.push_back(0);
+        }
+        g.defaults.back() += r.defaults[k];
+        g.survivals.back() += r.survivals[k];
+    }
+    return g;
 }
 
 }  // namespace Korvanth

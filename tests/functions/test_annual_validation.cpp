@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <initializer_list>
 #include <numbers>
 #include <string>
 #include <variant>
@@ -35,6 +36,14 @@ Table text(const std::string& t) { return {{t}}; }
 
 const CellMatrix pds = numbers({0.01, 0.5, 0.2}), defaults = numbers({0, 1, 0}), debtors = numbers({1, 1, 0});
 const double nan = std::nan("");
+
+std::vector<double> repeated(std::initializer_list<std::pair<double, int>> runs) {
+    std::vector<double> v;
+    for (const auto& [value, count] : runs) v.insert(v.end(), static_cast<std::size_t>(count), value);
+    return v;
+}
+const CellMatrix tiedScores = numbers(repeated({{1, 32}, {2, 32}}));
+const CellMatrix tiedIndicators = numbers(repeated({{1, 20}, {0, 12}, {1, 4}, {0, 28}}));
 
 TEST(AnnualValidation, CellsInCellsOut) {
     const std::vector<std::string> head = {"Grade", "Debtors", "Defaults", "PD", "Default Rate", "p-Value"};
@@ -113,6 +122,10 @@ TEST(AnnualValidation, CellsInCellsOut) {
         // Scores within 1e-10 are one threshold.
         {__LINE__, ksStatistic(numbers({1, 1 + 5e-11, 2}), numbers({1, 0, 0}), 0), {{"KS", 0.5}, {"Score", 1.0}}},
         {__LINE__, ksStatistic(numbers({1, 2}), numbers({1, 1}), 0), text("The data do not contain a single survival")},
+        // Two scores over 64 debtors, grouped through the table of ties: 20 and 4 defaults, 12 and 28
+        // survivals; 512 / 960 from either end.
+        {__LINE__, ksStatistic(tiedScores, tiedIndicators, 0), {{"KS", 512.0 / 960}, {"Score", 1.0}}},
+        {__LINE__, ksStatistic(tiedScores, tiedIndicators, 1), {{"KS", 512.0 / 960}, {"Score", 2.0}}},
 
         {__LINE__, herfindahlIndex(numbers({1, 3})),
          {{"Coefficient of Variation", 0.5}, {"Herfindahl Index", 1 + std::log2(0.625)}}},

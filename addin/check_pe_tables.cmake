@@ -51,10 +51,12 @@ set(expected xlAutoOpen xlAutoClose xlAutoRemove xlGenDoc
   xladjustedPowerStat xlaurocDifferenceAggregate xlaurocDifferenceIndividual xlcalibrationDifferenceAggregate
   xlcalibrationDifferenceIndividual xlcalibrationTestAggregate xlcalibrationTestIndividual xlcrossTabCategorical
   xlcrossTabNumerical xlgenerateBootstrapSample xlgetInfo xlgetVersion xllogisticRegression xllowDefaultPortfolioPD
-  xlmapCategoricals2Scores xlmapNumericals2Scores xlrocCurveAggregate xlrocCurveIndividual)
+  xlmapCategoricals2Scores xlmapNumericals2Scores xlrocCurveAggregate xlrocCurveIndividual
+  xlaurocInitialComparison xlbinomialTest xlherfindahlIndex xljeffreysTest xlksStatistic xlmigrationMatrix
+  xlpopulationStabilityIndex)
 list(SORT expected)
 list(LENGTH expected count)
-if(NOT count EQUAL 22)
+if(NOT count EQUAL 29)
   message(FATAL_ERROR "Expected list holds ${count} names")
 endif()
 if(NOT exports STREQUAL expected)

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The long soak: a million calls of all eighteen functions through the stand-in host on eight
+# The long soak: a million calls of every function through the stand-in host on eight
 # threads, from a Release build; prints the time and the resident set after the first 10,000
 # calls and at the end.
 # Usage: bench/soak.sh [calls, default 1000000]

@@ -12,6 +12,8 @@ SECTORS = [("Retail", 0.9), ("Manufacturing", 1.0), ("Services", 0.8), ("Constru
 # Master scale: upper PD bound of each grade; the grade's PD is the geometric mid of its bounds.
 BOUNDS = [0.0025, 0.005, 0.01, 0.02, 0.04, 0.08, 1.0]
 GRADE_PDS = [0.0015, 0.0035, 0.007, 0.014, 0.028, 0.056, 0.12]
+# Debtors per grade at the initial validation: the reference population of the stability index.
+INITIAL_DEBTORS = [150, 260, 430, 640, 700, 500, 320]
 
 
 def logistic(x):
@@ -66,7 +68,7 @@ def main():
 
     put(0, 0, "Tavirune validation workbook: rating model validation of a portfolio of %d debtors" % DEBTORS)
     put(3, 0, "Grade")
-    for c, title in enumerate(["Score", "PD", "Defaults", "Survivals", "Debtors"], start=1):
+    for c, title in enumerate(["Score", "PD", "Defaults", "Survivals", "Debtors", "Initial Debtors"], start=1):
         put(3, c, title)
     for g in range(GRADES):
         put(4 + g, 0, g + 1)
@@ -75,6 +77,7 @@ def main():
         put(4 + g, 3, by_grade_defaults[g])
         put(4 + g, 4, by_grade_survivals[g])
         put(4 + g, 5, by_grade_defaults[g] + by_grade_survivals[g])
+        put(4 + g, 6, INITIAL_DEBTORS[g])
     for top, title, matrix in [(12, "Defaults", defaults), (22, "Survivals", survivals)]:
         put(top, 0, title + " by challenger grade (rows) and grade (columns)")
         for g in range(GRADES):
@@ -145,6 +148,20 @@ def main():
          f"=logisticRegression(B53:D53,B54:D54,portfolio!J2:L{n},{p('H')})", 6),
         ("A bootstrap sample of the grade table",
          "=generateBootstrapSample(A4:F11,TRUE)", 8),
+        ("Jeffreys test of the grade PDs against the defaults observed",
+         "=jeffreysTest(C5:C11,D5:D11,F5:F11)", 9),
+        ("Binomial test of the grade PDs against the defaults observed",
+         "=binomialTest(C5:C11,D5:D11,F5:F11)", 9),
+        ("AUROC of the rating against an AUROC of 0.85 at the initial validation (DeLong)",
+         f"=aurocInitialComparison({p('B')},{p('H')},0,0.85)", 5),
+        ("Kolmogorov-Smirnov statistic of the score",
+         f"=ksStatistic({p('B')},{p('H')},0)", 2),
+        ("Concentration of the debtors over the grades",
+         "=herfindahlIndex(F5:F11)", 2),
+        ("Stability of the grade distribution against the initial validation's",
+         "=populationStabilityIndex(G5:G11,F5:F11)", 9),
+        ("Migrations from the challenger's grades (rows) to the rating's grades (columns)",
+         f"=migrationMatrix({p('G')},{p('F')})", 12),
         ("Add-in version", "=Korvanth.Tavirune.getVersion()", 1),
         ("Add-in information", "=getInfo()", 1),
     ]

@@ -20,6 +20,7 @@
 #include "functions/concordance.hpp"
 #include "functions/paired_ranges.hpp"
 #include "functions/result_size.hpp"
+#include "functions/score_groups.hpp"
 #include "functions/worksheet_functions.hpp"
 #include "xlframe/numeric.hpp"
 
@@ -770,6 +771,52 @@ CellMatrix adjustedPowerStat(const CellMatrix& scores, const CellMatrix& shadowP
         result(2, 1) = areaPerfect;
         return result;
     });
+}
+
+// The order and buckets of individualBuckets, with the counts and each bucket's first score. With
+// many ties the counts per distinct score come from rankKeysBy's table, as the AUROC difference
+// ranks; with few, one sort of (key, flag) pairs and a walk, as the ROC curve does, since ranking
+// would then look every debtor up at random. Both give the same buckets; only the time differs.
+Supervisory::ScoreGroups riskGroups(const std::vector<double>& scores, const std::vector<std::uint8_t>& defaulted,
+                                    int scoreIndex, std::vector<double>& groupScores) {
+    const std::size_t n = scores.size();
+    Supervisory::ScoreGroups g;
+    auto open = [&](double score) {
+        groupScores.push_back(score);
+        g.defaults.push_back(0);
+        g.survivals.push_back(0);
+    };
+    // The first scores tell which: a rating's grades or rounded scores repeat within them.
+    const std::size_t sample = std::min<std::size_t>(n, 65536);
+    const KeyRanks head = rankKeysBy(sample, [&](std::size_t i) { return orderKey(scores[i]); });
+    if (head.distinct.size() * 8 <= sample) {
+        const RankedRating r =
+            rankRating(rankKeysBy(n, [&](std::size_t i) { return orderKey(scores[i]); }), defaulted);
+        const std::size_t u = r.ranks.distinct.size();
+        double reference = 0;
+        for (std::size_t j = 0; j < u; ++j) {
+            const std::size_t k = scoreIndex == 0 ? j : u - 1 - j;
+            const double score = scoreOfKey(r.ranks.distinct[k]);
+            if (j == 0 || std::fabs(score - reference) >= 1e-10) open(reference = score);
+            g.defaults.back() += r.defaults[k];
+            g.survivals.back() += r.survivals[k];
+        }
+        return g;
+    }
+    std::vector<std::pair<std::uint64_t, std::uint8_t>, UnsetAllocator<std::pair<std::uint64_t, std::uint8_t>>> keyed(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint64_t key = orderKey(scores[i]);
+        keyed[i] = {scoreIndex == 0 ? key : ~key, defaulted[i]};
+    }
+    std::sort(keyed.begin(), keyed.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+    auto scoreOf = [&](std::uint64_t key) { return scoreOfKey(scoreIndex != 0 ? ~key : key); };
+    double reference = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double score = scoreOf(keyed[i].first);
+        if (i == 0 || std::fabs(score - reference) >= 1e-10) open(reference = score);
+        ++(keyed[i].second != 0 ? g.defaults : g.survivals).back();
+    }
+    return g;
 }
 
 }  // namespace Korvanth

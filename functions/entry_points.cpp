@@ -1,4 +1,4 @@
-// The eighteen exported worksheet entry points and their registration records. Each entry point
+// The exported worksheet entry points and their registration records. Each entry point
 // takes one record per range argument and one double per number, and runs the common pattern
 // of entry_wrapper.hpp around its worksheet function.
 #include "functions/entry_points.hpp"
@@ -114,6 +114,39 @@ XLL_EXPORT LPXLFOPER xlrocCurveIndividual(LPXLFOPER scores, LPXLFOPER indicators
                                           double numBuckets) {
     return call<&Korvanth::rocCurveIndividual>(Range{scores, "scores"}, Range{indicators, "indicators"},
                                                Flag{scoreIndex}, Flag{outputIndex}, Flag{numBuckets});
+}
+
+XLL_EXPORT LPXLFOPER xljeffreysTest(LPXLFOPER defaultProbabilities, LPXLFOPER numDefaults, LPXLFOPER numDebtors) {
+    return call<&Korvanth::jeffreysTest>(Range{defaultProbabilities, "defaultProbabilities"},
+                                         Range{numDefaults, "numDefaults"}, Range{numDebtors, "numDebtors"});
+}
+
+XLL_EXPORT LPXLFOPER xlbinomialTest(LPXLFOPER defaultProbabilities, LPXLFOPER numDefaults, LPXLFOPER numDebtors) {
+    return call<&Korvanth::binomialTest>(Range{defaultProbabilities, "defaultProbabilities"},
+                                         Range{numDefaults, "numDefaults"}, Range{numDebtors, "numDebtors"});
+}
+
+XLL_EXPORT LPXLFOPER xlaurocInitialComparison(LPXLFOPER scores, LPXLFOPER indicators, double scoreIndex,
+                                              LPXLFOPER initialAuroc) {
+    return call<&Korvanth::aurocInitialComparison>(Range{scores, "scores"}, Range{indicators, "indicators"},
+                                                   Flag{scoreIndex}, Range{initialAuroc, "initialAuroc"});
+}
+
+XLL_EXPORT LPXLFOPER xlherfindahlIndex(LPXLFOPER numDebtors) {
+    return call<&Korvanth::herfindahlIndex>(Range{numDebtors, "numDebtors"});
+}
+
+XLL_EXPORT LPXLFOPER xlpopulationStabilityIndex(LPXLFOPER referenceCounts, LPXLFOPER currentCounts) {
+    return call<&Korvanth::populationStabilityIndex>(Range{referenceCounts, "referenceCounts"},
+                                                     Range{currentCounts, "currentCounts"});
+}
+
+XLL_EXPORT LPXLFOPER xlksStatistic(LPXLFOPER scores, LPXLFOPER indicators, double scoreIndex) {
+    return call<&Korvanth::ksStatistic>(Range{scores, "scores"}, Range{indicators, "indicators"}, Flag{scoreIndex});
+}
+
+XLL_EXPORT LPXLFOPER xlmigrationMatrix(LPXLFOPER gradesBefore, LPXLFOPER gradesAfter) {
+    return call<&Korvanth::migrationMatrix>(Range{gradesBefore, "gradesBefore"}, Range{gradesAfter, "gradesAfter"});
 }
 
 // ---- Registration records ----------------------------------------------------------------
@@ -365,5 +398,87 @@ const RegistrationRecord rocCurveIndividualRecord(
     " Computes the ROC curve together with the area below the ROC curve for individual data (each debtor has hisown "
     "score); RETURN-Range: 2 x 2 Matrix (outputIndex = 0) or (numBuckets + 4) x 2 Matrix (outputIndex = 1) ",
     category, rocCurveIndividualArguments, 5, false, true, "", "", false, false, false);
+
+const char* const jeffreysTestArguments[][3] = {
+    {"defaultProbabilities", " Vector with the default probability of each grade ", "XLF_OPER"},
+    {"numDefaults", " Vector with the number of defaults of each grade ", "XLF_OPER"},
+    {"numDebtors", " Vector with the number of debtors of each grade ", "XLF_OPER"},
+};
+const RegistrationRecord jeffreysTestRecord(
+    "xljeffreysTest", "Korvanth.Tavirune.jeffreysTest",
+    " One-sided Jeffreys test of the PD of each grade and of the portfolio against the observed defaults (small "
+    "p-values indicate a PD that is too low); RETURN-Range: (#grades + 2) x 6 Matrix ",
+    category, jeffreysTestArguments, 3, false, true, "", "", false, false, false);
+
+const char* const binomialTestArguments[][3] = {
+    {"defaultProbabilities", " Vector with the default probability of each grade ", "XLF_OPER"},
+    {"numDefaults", " Vector with the number of defaults of each grade ", "XLF_OPER"},
+    {"numDebtors", " Vector with the number of debtors of each grade ", "XLF_OPER"},
+};
+const RegistrationRecord binomialTestRecord(
+    "xlbinomialTest", "Korvanth.Tavirune.binomialTest",
+    " One-sided binomial test of the PD of each grade and of the portfolio against the observed defaults (assumes "
+    "independent defaults); RETURN-Range: (#grades + 2) x 6 Matrix ",
+    category, binomialTestArguments, 3, false, true, "", "", false, false, false);
+
+const char* const aurocInitialComparisonArguments[][3] = {
+    {"scores", " Vector with numeric score values corresponding to each debtor ", "XLF_OPER"},
+    {"indicators", " Vector with the indicator values (0: survival, 1: default) corresponding to each debtor ",
+     "XLF_OPER"},
+    {"scoreIndex",
+     " Index that defines the relation between score and credit quality (0: High scores indicate good credit quality, "
+     "1: Low scores indicate good credit quality) ",
+     "B"},
+    {"initialAuroc", " AUROC of the rating system at its initial validation ", "XLF_OPER"},
+};
+const RegistrationRecord aurocInitialComparisonRecord(
+    "xlaurocInitialComparison", "Korvanth.Tavirune.aurocInitialComparison",
+    " Tests whether the AUROC of the current data has fallen below the AUROC of the initial validation (DeLong "
+    "standard error); RETURN-Range: 5 x 2 Matrix ",
+    category, aurocInitialComparisonArguments, 4, false, true, "", "", false, false, false);
+
+const char* const herfindahlIndexArguments[][3] = {
+    {"numDebtors", " Vector with the number of debtors of each grade ", "XLF_OPER"},
+};
+const RegistrationRecord herfindahlIndexRecord(
+    "xlherfindahlIndex", "Korvanth.Tavirune.herfindahlIndex",
+    " Computes the coefficient of variation and the Herfindahl index of the concentration of debtors over the "
+    "grades; RETURN-Range: 2 x 2 Matrix ",
+    category, herfindahlIndexArguments, 1, false, true, "", "", false, false, false);
+
+const char* const populationStabilityIndexArguments[][3] = {
+    {"referenceCounts", " Vector with the number of debtors of each grade in the reference population ", "XLF_OPER"},
+    {"currentCounts", " Vector with the number of debtors of each grade in the current population ", "XLF_OPER"},
+};
+const RegistrationRecord populationStabilityIndexRecord(
+    "xlpopulationStabilityIndex", "Korvanth.Tavirune.populationStabilityIndex",
+    " Computes the population stability index of the current population against a reference population; "
+    "RETURN-Range: (#grades + 2) x 4 Matrix ",
+    category, populationStabilityIndexArguments, 2, false, true, "", "", false, false, false);
+
+const char* const ksStatisticArguments[][3] = {
+    {"scores", " Vector with numeric score values corresponding to each debtor ", "XLF_OPER"},
+    {"indicators", " Vector with the indicator values (0: survival, 1: default) corresponding to each debtor ",
+     "XLF_OPER"},
+    {"scoreIndex",
+     " Index that defines the relation between score and credit quality (0: High scores indicate good credit quality, "
+     "1: Low scores indicate good credit quality) ",
+     "B"},
+};
+const RegistrationRecord ksStatisticRecord(
+    "xlksStatistic", "Korvanth.Tavirune.ksStatistic",
+    " Computes the Kolmogorov-Smirnov statistic of the score distributions of defaults and survivals and the score "
+    "at which it is reached; RETURN-Range: 2 x 2 Matrix ",
+    category, ksStatisticArguments, 3, false, true, "", "", false, false, false);
+
+const char* const migrationMatrixArguments[][3] = {
+    {"gradesBefore", " Vector with the grade (1, 2, ...) of each debtor at the start of the period ", "XLF_OPER"},
+    {"gradesAfter", " Vector with the grade (1, 2, ...) of each debtor at the end of the period ", "XLF_OPER"},
+};
+const RegistrationRecord migrationMatrixRecord(
+    "xlmigrationMatrix", "Korvanth.Tavirune.migrationMatrix",
+    " Computes the matrix of migrations between grades and the shares of debtors that stayed, were upgraded, were "
+    "downgraded or moved by two grades or more; RETURN-Range: (#grades + 5) x (#grades + 1) Matrix ",
+    category, migrationMatrixArguments, 2, false, true, "", "", false, false, false);
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The eighteen exported worksheet entry points: one record per range argument, one double per
+// The exported worksheet entry points: one record per range argument, one double per
 // number; each returns the record to show, in the calling thread's temporary memory.
 #pragma once
 
@@ -48,3 +48,15 @@ XLL_EXPORT xlframe::LPXLFOPER xlrocCurveAggregate(xlframe::LPXLFOPER scores, xlf
                                                   double outputIndex);
 XLL_EXPORT xlframe::LPXLFOPER xlrocCurveIndividual(xlframe::LPXLFOPER scores, xlframe::LPXLFOPER indicators,
                                                    double scoreIndex, double outputIndex, double numBuckets);
+XLL_EXPORT xlframe::LPXLFOPER xljeffreysTest(xlframe::LPXLFOPER defaultProbabilities, xlframe::LPXLFOPER numDefaults,
+                                             xlframe::LPXLFOPER numDebtors);
+XLL_EXPORT xlframe::LPXLFOPER xlbinomialTest(xlframe::LPXLFOPER defaultProbabilities, xlframe::LPXLFOPER numDefaults,
+                                             xlframe::LPXLFOPER numDebtors);
+XLL_EXPORT xlframe::LPXLFOPER xlaurocInitialComparison(xlframe::LPXLFOPER scores, xlframe::LPXLFOPER indicators,
+                                                       double scoreIndex, xlframe::LPXLFOPER initialAuroc);
+XLL_EXPORT xlframe::LPXLFOPER xlherfindahlIndex(xlframe::LPXLFOPER numDebtors);
+XLL_EXPORT xlframe::LPXLFOPER xlpopulationStabilityIndex(xlframe::LPXLFOPER referenceCounts,
+                                                         xlframe::LPXLFOPER currentCounts);
+XLL_EXPORT xlframe::LPXLFOPER xlksStatistic(xlframe::LPXLFOPER scores, xlframe::LPXLFOPER indicators,
+                                            double scoreIndex);
+XLL_EXPORT xlframe::LPXLFOPER xlmigrationMatrix(xlframe::LPXLFOPER gradesBefore, xlframe::LPXLFOPER gradesAfter);

@@ -1,4 +1,4 @@
-// The eighteen worksheet functions. Each takes its ranges as cell tables and its flags as
+// The worksheet functions. Each takes its ranges as cell tables and its flags as
 // integers (the entry wrappers truncate the host's numbers), and returns its result table, or
 // a one-cell text saying what was wrong; none of them throws.
 #pragma once
@@ -46,6 +46,19 @@ CellMatrix logisticRegression(const CellMatrix& factorNames, const CellMatrix& f
 CellMatrix lowDefaultPortfolioPD(const CellMatrix& numDefaults, const CellMatrix& numSurvivals,
                                  const CellMatrix& correlation, const CellMatrix& quantile,
                                  const CellMatrix& averagePortfolioPD);
+
+// Annual validation: back-tests of the grades' PDs, the AUROC against the initial validation's,
+// the Kolmogorov-Smirnov statistic, concentration, population stability and migrations.
+CellMatrix jeffreysTest(const CellMatrix& defaultProbabilities, const CellMatrix& numDefaults,
+                        const CellMatrix& numDebtors);
+CellMatrix binomialTest(const CellMatrix& defaultProbabilities, const CellMatrix& numDefaults,
+                        const CellMatrix& numDebtors);
+CellMatrix aurocInitialComparison(const CellMatrix& scores, const CellMatrix& indicators, int scoreIndex,
+                                  const CellMatrix& initialAuroc);
+CellMatrix herfindahlIndex(const CellMatrix& numDebtors);
+CellMatrix populationStabilityIndex(const CellMatrix& referenceCounts, const CellMatrix& currentCounts);
+CellMatrix ksStatistic(const CellMatrix& scores, const CellMatrix& indicators, int scoreIndex);
+CellMatrix migrationMatrix(const CellMatrix& gradesBefore, const CellMatrix& gradesAfter);
 
 // Resampling, version and publisher.
 CellMatrix generateBootstrapSample(const CellMatrix& inputMatrix, const CellMatrix& withHeader);

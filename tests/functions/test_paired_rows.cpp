@@ -85,6 +85,7 @@ const CellMatrix indicators = numbers({1, 0, 1, 0, 0, 1});
 const CellMatrix pds = numbers({0.3, 0.1, 0.4, 0.2, 0.05, 0.6}), pds2 = numbers({0.2, 0.2, 0.5, 0.1, 0.1, 0.4});
 const CellMatrix defaults = numbers({0, 1, 2, 3, 1, 4}), survivals = numbers({100, 80, 60, 40, 30, 20});
 const CellMatrix sectors = texts({"Retail", "Energy", "Retail", "Services", "Energy", "Retail"});
+const CellMatrix grades = numbers({1, 2, 3, 2, 1, 3}), gradesAfter = numbers({2, 2, 3, 1, 1, 3});
 
 using Call = std::function<CellMatrix(const std::vector<CellMatrix>&)>;
 struct Paired {
@@ -130,6 +131,15 @@ const std::vector<Paired>& pairedCalls() {
          }},
         {__LINE__, {defaults, survivals},
          [](const auto& r) { return lowDefaultPortfolioPD(r[0], r[1], omitted, omitted, omitted); }},
+        {__LINE__, {pds, defaults, survivals}, [](const auto& r) { return jeffreysTest(r[0], r[1], r[2]); }},
+        {__LINE__, {pds, defaults, survivals}, [](const auto& r) { return binomialTest(r[0], r[1], r[2]); }, false,
+         true},
+        {__LINE__, {scores, indicators},
+         [](const auto& r) { return aurocInitialComparison(r[0], r[1], 0, numbers({0.8})); }},
+        {__LINE__, {scores, indicators}, [](const auto& r) { return ksStatistic(r[0], r[1], 1); }},
+        {__LINE__, {survivals}, [](const auto& r) { return herfindahlIndex(r[0]); }},
+        {__LINE__, {survivals, grades}, [](const auto& r) { return populationStabilityIndex(r[0], r[1]); }},
+        {__LINE__, {grades, gradesAfter}, [](const auto& r) { return migrationMatrix(r[0], r[1]); }},
     };
     return calls;
 }

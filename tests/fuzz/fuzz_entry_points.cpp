@@ -6,7 +6,7 @@
 //
 // Input layout (a byte read past the end is 0):
 //   version    % 3: host 16, 12 or 11
-//   function   % 18: in registration order (ascending names)
+//   function   % 25: in registration order (ascending names)
 //   call       low nibble 15: the function wizard is open; high nibble h >= 12: the last h - 11
 //              arguments are omitted
 //   then per argument of the type text: a number for B, a record for P / Q:
@@ -424,7 +424,7 @@ struct Session {
         if (pinned == nullptr) fail("the add-in cannot be kept loaded");
         version = wanted;
         functions = host.registrations();
-        if (functions.size() != 18) fail("the add-in did not register its eighteen functions");
+        if (functions.size() != 25) fail("the add-in did not register its twenty-five functions");
         std::sort(functions.begin(), functions.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
     }
 };

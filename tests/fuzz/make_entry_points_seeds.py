@@ -15,6 +15,8 @@ FUNCTIONS = [
     ('adjustedPowerStat', 'RRB'),
     ('aurocDifferenceAggregate', 'RRRB'),
     ('aurocDifferenceIndividual', 'RRRB'),
+    ('aurocInitialComparison', 'RRBR'),
+    ('binomialTest', 'RRR'),
     ('calibrationDifferenceAggregate', 'RRR'),
     ('calibrationDifferenceIndividual', 'RRR'),
     ('calibrationTestAggregate', 'RRR'),
@@ -24,10 +26,15 @@ FUNCTIONS = [
     ('generateBootstrapSample', 'RR'),
     ('getInfo', ''),
     ('getVersion', ''),
+    ('herfindahlIndex', 'R'),
+    ('jeffreysTest', 'RRR'),
+    ('ksStatistic', 'RRB'),
     ('logisticRegression', 'RRRR'),
     ('lowDefaultPortfolioPD', 'RRRRR'),
     ('mapCategoricals2Scores', 'RRR'),
     ('mapNumericals2Scores', 'RRRR'),
+    ('migrationMatrix', 'RR'),
+    ('populationStabilityIndex', 'RR'),
     ('rocCurveAggregate', 'RRRBB'),
     ('rocCurveIndividual', 'RRBBB'),
 ]
@@ -89,6 +96,8 @@ def main():
     indicators = column([small(k) for k in (0, 1, 0, 0, 1, 1)])
     counts = column([small(k) for k in (3, 2, 1, 1, 2, 3)])
     matrix = block(3, 3, [small(k % 4) for k in range(9)])
+    defaults = column([small(k) for k in (0, 1, 0, 1, 2, 0)])
+    grades = column([small(k) for k in (1, 2, 3, 1, 2, 3)])
     missing = bytes([14])
     special = {
         'adjustedPowerStat': [scores, pds],
@@ -111,6 +120,11 @@ def main():
         'mapCategoricals2Scores': [column([letters(1 + k % 2) for k in range(6)], 255),
                                    column([letters(1), letters(2)], 255), column([small(1), small(2)])],
         'generateBootstrapSample': [block(4, 2, [small(k % 4) for k in range(8)]), column([bytes([3, 0])], 255)],
+        'aurocInitialComparison': [scores, indicators, None, column([fraction(0.8)])],
+        'binomialTest': [pds, defaults, counts],
+        'jeffreysTest': [pds, defaults, counts],
+        'ksStatistic': [scores, indicators],
+        'migrationMatrix': [grades, column([small(k) for k in (1, 1, 3, 2, 2, 3)])],
     }
     for version in VERSIONS:
         for name, codes in FUNCTIONS:

@@ -1,5 +1,5 @@
 // Tavirune.xll end to end through the stand-in host: registration under both record generations,
-// calls of all eighteen functions against the worksheet functions called directly, the function
+// calls of every function against the worksheet functions called directly, the function
 // wizard, lifecycle, PATH, the faults a host can cause, and truncation under the older records.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -141,6 +141,8 @@ Table direct(const Call& call) {
     if (f == "adjustedPowerStat") return table(adjustedPowerStat(m(0), m(1), n(2)));
     if (f == "aurocDifferenceAggregate") return table(aurocDifferenceAggregate(m(0), m(1), m(2), n(3)));
     if (f == "aurocDifferenceIndividual") return table(aurocDifferenceIndividual(m(0), m(1), m(2), n(3)));
+    if (f == "aurocInitialComparison") return table(aurocInitialComparison(m(0), m(1), n(2), m(3)));
+    if (f == "binomialTest") return table(binomialTest(m(0), m(1), m(2)));
     if (f == "calibrationDifferenceAggregate") return table(calibrationDifferenceAggregate(m(0), m(1), m(2)));
     if (f == "calibrationDifferenceIndividual") return table(calibrationDifferenceIndividual(m(0), m(1), m(2)));
     if (f == "calibrationTestAggregate") return table(calibrationTestAggregate(m(0), m(1), m(2)));
@@ -150,10 +152,15 @@ Table direct(const Call& call) {
     if (f == "generateBootstrapSample") return table(generateBootstrapSample(m(0), m(1)));
     if (f == "getInfo") return one(getInfo());
     if (f == "getVersion") return one(getVersion());
+    if (f == "herfindahlIndex") return table(herfindahlIndex(m(0)));
+    if (f == "jeffreysTest") return table(jeffreysTest(m(0), m(1), m(2)));
+    if (f == "ksStatistic") return table(ksStatistic(m(0), m(1), n(2)));
     if (f == "logisticRegression") return table(logisticRegression(m(0), m(1), m(2), m(3)));
     if (f == "lowDefaultPortfolioPD") return table(lowDefaultPortfolioPD(m(0), m(1), m(2), m(3), m(4)));
     if (f == "mapCategoricals2Scores") return table(mapCategoricals2Scores(m(0), m(1), m(2)));
     if (f == "mapNumericals2Scores") return table(mapNumericals2Scores(m(0), m(1), m(2), m(3)));
+    if (f == "migrationMatrix") return table(migrationMatrix(m(0), m(1)));
+    if (f == "populationStabilityIndex") return table(populationStabilityIndex(m(0), m(1)));
     if (f == "rocCurveAggregate") return table(rocCurveAggregate(m(0), m(1), m(2), n(3), n(4)));
     if (f == "rocCurveIndividual") return table(rocCurveIndividual(m(0), m(1), n(2), n(3), n(4)));
     throw std::logic_error("no function " + f);
@@ -169,6 +176,8 @@ std::vector<Call> everyFunction(const Portfolio& p) {
         {"adjustedPowerStat", {R(p.scores), R(p.challengerPds), V(0.0)}},
         {"aurocDifferenceAggregate", {R(p.grades), R(p.crossDefaults), R(p.crossSurvivals), V(1.0)}},
         {"aurocDifferenceIndividual", {R(p.scores), R(p.challenger), R(p.defaults), V(0.0)}},
+        {"aurocInitialComparison", {R(p.scores), R(p.defaults), V(0.0), V(0.85)}},
+        {"binomialTest", {R(p.gradePds), R(p.gradeDefaults), R(p.gradeSurvivals)}},
         {"calibrationDifferenceAggregate", {R(p.gradePds), R(p.crossDefaults), R(p.crossSurvivals)}},
         {"calibrationDifferenceIndividual", {R(p.pds), R(p.challengerPds), R(p.defaults)}},
         {"calibrationTestAggregate", {R(p.gradePds), R(p.gradeDefaults), R(p.gradeSurvivals)}},
@@ -178,6 +187,9 @@ std::vector<Call> everyFunction(const Portfolio& p) {
         {"generateBootstrapSample", {R(block(2, 2, {std::string("a"), std::string("b"), 1.0, 1.0})), V(true)}},
         {"getInfo", {}},
         {"getVersion", {}},
+        {"herfindahlIndex", {R(p.gradeSurvivals)}},
+        {"jeffreysTest", {R(p.gradePds), R(p.gradeDefaults), R(p.gradeSurvivals)}},
+        {"ksStatistic", {R(p.scores), R(p.defaults), V(1.0)}},
         {"logisticRegression",
          {R(block(1, 3, {std::string("score"), std::string("noise"), std::string("bucket")})),
           R(block(1, 3, {1.0, 1.0, 0.0})), R(p.drivers), R(p.defaults)}},
@@ -188,6 +200,8 @@ std::vector<Call> everyFunction(const Portfolio& p) {
           R(column({10.0, 20.0, 30.0, 40.0}))}},
         {"mapNumericals2Scores",
          {R(column({0.5, 2.5, 7.0})), R(column({1.0, 2.0, 3.0})), R(column({0.0, 2.0, 5.0})), R(column({2.0, 5.0, 11.0}))}},
+        {"migrationMatrix", {R(p.grades), R(column({2.0, 2.0, 4.0, 3.0}))}},
+        {"populationStabilityIndex", {R(p.gradeDefaults), R(p.gradeSurvivals)}},
         {"rocCurveAggregate", {R(p.grades), R(p.gradeDefaults), R(p.gradeSurvivals), V(1.9), V(1.0)}},
         {"rocCurveIndividual", {R(p.scores), R(p.defaults), V(-0.5), V(1.0), V(10.0)}},
     };
@@ -221,6 +235,8 @@ const std::vector<Expected> functions = {
     {"adjustedPowerStat", {"scores", "shadowPDs", "scoreIndex"}, "OOB"},
     {"aurocDifferenceAggregate", {"scores", "matrixDefaults", "matrixSurvivals", "scoreIndex"}, "OOOB"},
     {"aurocDifferenceIndividual", {"scoresRating1", "scoresRating2", "indicators", "scoreIndex"}, "OOOB"},
+    {"aurocInitialComparison", {"scores", "indicators", "scoreIndex", "initialAuroc"}, "OOBO"},
+    {"binomialTest", {"defaultProbabilities", "numDefaults", "numDebtors"}, "OOO"},
     {"calibrationDifferenceAggregate", {"defaultProbabilities", "matrixDefaults", "matrixSurvivals"}, "OOO"},
     {"calibrationDifferenceIndividual", {"defaultProbRating1", "defaultProbRating2", "indicators"}, "OOO"},
     {"calibrationTestAggregate", {"defaultProbabilities", "numDefaults", "numSurvivals"}, "OOO"},
@@ -230,10 +246,15 @@ const std::vector<Expected> functions = {
     {"generateBootstrapSample", {"inputMatrix", "withHeader"}, "OO"},
     {"getInfo", {}, ""},
     {"getVersion", {}, ""},
+    {"herfindahlIndex", {"numDebtors"}, "O"},
+    {"jeffreysTest", {"defaultProbabilities", "numDefaults", "numDebtors"}, "OOO"},
+    {"ksStatistic", {"scores", "indicators", "scoreIndex"}, "OOB"},
     {"logisticRegression", {"factorNames", "factorIndices", "factorValues", "indicators"}, "OOOO"},
     {"lowDefaultPortfolioPD", {"numDefaults", "numSurvivals", "correlation", "quantile", "averagePortfolioPD"}, "OOOOO"},
     {"mapCategoricals2Scores", {"categoricalScores", "categoricalSet", "scoreValueSet"}, "OOO"},
     {"mapNumericals2Scores", {"numericalScores", "scoreValueSet", "lowerBoundaries", "upperBoundaries"}, "OOOO"},
+    {"migrationMatrix", {"gradesBefore", "gradesAfter"}, "OO"},
+    {"populationStabilityIndex", {"referenceCounts", "currentCounts"}, "OO"},
     {"rocCurveAggregate", {"scores", "numDefaults", "numSurvivals", "scoreIndex", "outputIndex"}, "OOOBB"},
     {"rocCurveIndividual", {"scores", "indicators", "scoreIndex", "outputIndex", "numBuckets"}, "OOBBB"},
 };
@@ -282,7 +303,7 @@ void expectRegistrations(const host::StandInHost& h, int version, const std::str
 
 class Addin : public ::testing::Test {};
 
-TEST_F(Addin, RegistersAllEighteenUnderANewerHost) {
+TEST_F(Addin, RegistersEveryFunctionUnderANewerHost) {
     for (int version : {12, 16}) {
         SCOPED_TRACE(version);
         host::StandInHost h({.version = version});
@@ -317,7 +338,7 @@ TEST_F(Addin, RegistersAllEighteenUnderANewerHost) {
     }
 }
 
-TEST_F(Addin, RegistersAllEighteenUnderAnOlderHost) {
+TEST_F(Addin, RegistersEveryFunctionUnderAnOlderHost) {
     host::StandInHost h({.version = 11});
     h.load(addin);
     expectRegistrations(h, 11, std::filesystem::absolute(addin).string());
@@ -460,12 +481,12 @@ TEST_F(Addin, CloseWithoutRemoveKeepsTheFunctionsRegistered) {
     host::StandInHost h;
     h.load(copy.string());
     h.unload();
-    EXPECT_EQ(h.registrations().size(), 18u);
+    EXPECT_EQ(h.registrations().size(), 25u);
     EXPECT_TRUE(h.unregistrations().empty());
     for (const host::HostCall& c : h.calls()) EXPECT_NE(c.function, xlfUnregister);
     // Opened again, it registers again and is callable.
     h.load(copy.string());
-    EXPECT_EQ(h.registrations().size(), 18u);
+    EXPECT_EQ(h.registrations().size(), 25u);
     EXPECT_EQ(call(h, {"getVersion", {}}), one(Korvanth::getVersion()));
 }
 
@@ -526,7 +547,7 @@ TEST_F(Addin, ARejectedRegistrationDoesNotStopTheOthers) {
     EXPECT_TRUE(h.registrations().empty());
     std::size_t attempts = 0;
     for (const host::HostCall& c : h.calls()) attempts += c.function == xlfRegister;
-    EXPECT_EQ(attempts, 18u);
+    EXPECT_EQ(attempts, 25u);
 }
 
 TEST_F(Addin, VersionTextsDecideTheRecordGeneration) {

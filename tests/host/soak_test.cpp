@@ -1,4 +1,4 @@
-// Tavirune.xll under load through the stand-in host: many calls of all eighteen functions on a
+// Tavirune.xll under load through the stand-in host: many calls of every function on a
 // fixed pool of argument sets, from eight threads, each result equal to the one-thread result of
 // its argument set, and the resident set flat once the first calls have warmed the process up.
 //
@@ -146,6 +146,13 @@ std::vector<Call> pool() {
         {"rocCurveIndividual", {R(medium.scores), R(medium.defaults), V(-0.5), V(1.0), V(10.0)}},
         {"rocCurveIndividual", {R(large.scores), R(large.defaults), V(0.0), V(0.0), V(50.0)}},
         {"rocCurveIndividual", {R(small.scores), R(small.defaults), V(0.0), V(1.0), V(0.0)}},
+        {"jeffreysTest", {R(gradePds), R(gradeDefaults), R(gradeSurvivals)}},
+        {"binomialTest", {R(gradePds), R(gradeDefaults), R(gradeSurvivals)}},
+        {"aurocInitialComparison", {R(large.scores), R(large.defaults), V(0.0), V(0.9)}},
+        {"ksStatistic", {R(large.scores), R(large.defaults), V(1.0)}},
+        {"herfindahlIndex", {R(gradeSurvivals)}},
+        {"populationStabilityIndex", {R(gradeDefaults), R(gradeSurvivals)}},
+        {"migrationMatrix", {R(grades), R(column({2.0, 1.0, 4.0, 4.0}))}},
     };
 }
 

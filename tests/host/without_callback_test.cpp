@@ -42,7 +42,7 @@ TEST(WithoutMdCallBack12, TaviruneOnANewerHostRegistersNothing) {
 TEST(WithoutMdCallBack12, TaviruneOnAnOlderHostRegistersAll) {
     host::StandInHost h({.version = 11});
     h.load(TAVIRUNE_ADDIN);
-    EXPECT_EQ(h.registrations().size(), 18u);
+    EXPECT_EQ(h.registrations().size(), 25u);
 }
 
 }  // namespace

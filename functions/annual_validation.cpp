@@ -52,7 +52,7 @@ std::vector<double> wholeNumbers(const PairedRows& rows, std::size_t r, const ch
                                  const char* belowText) {
     const std::vector<double> x = rows.numbers(r);
     for (std::size_t i = 0; i < x.size(); ++i) {
-        const std::string where = rows.where(rows.positions()[i]);
+        const std::string where = rows.where(rows.position(i));
         if (!std::isfinite(x[i]) || x[i] != std::floor(x[i]))
             fail(std::string("The cell range for the ") + label + " holds a number that is not whole in " + where);
         if (x[i] < least) fail(std::string("The cell range for the ") + label + " holds " + belowText + " in " + where);
@@ -103,7 +103,7 @@ CellMatrix backTest(const CellMatrix& defaultProbabilities, const CellMatrix& nu
     const std::size_t k = rows.size();
     double totalDefaults = 0, totalDebtors = 0, weightedPD = 0;
     for (std::size_t i = 0; i < k; ++i) {
-        const std::string where = rows.where(rows.positions()[i]);
+        const std::string where = rows.where(rows.position(i));
         if (!(pd[i] >= 0.0 && pd[i] <= 1.0))
             fail("The cell range for the default probabilities holds a value outside [0,1] in " + where);
         if (defaults[i] > debtors[i]) fail("The number of defaults exceeds the number of debtors in " + where);
@@ -218,7 +218,7 @@ CellMatrix populationStabilityIndex(const CellMatrix& referenceCounts, const Cel
         const std::size_t k = rows.size();
         // A share of zero has no logarithm: the grade is named rather than given an invented share.
         for (std::size_t i = 0; i < k; ++i) {
-            const std::string where = rows.where(rows.positions()[i]);
+            const std::string where = rows.where(rows.position(i));
             if (reference[i] == 0)
                 fail("The grade in " + where + " has no debtors in the cell range for the reference counts");
             if (current[i] == 0)

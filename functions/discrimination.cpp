@@ -775,7 +775,7 @@ CellMatrix adjustedPowerStat(const CellMatrix& scores, const CellMatrix& shadowP
 
 // The order and buckets of individualBuckets, with the counts and each bucket's first score. With
 // many ties the counts per distinct score come from rankKeysBy's table, as the AUROC difference
-// ranks; with few, one sort of (key, flag) pairs and a walk, as the ROC curve does, since ranking
+// ranks; with few, one radix sort of (key, flag) pairs and a walk, as the ROC curve does, since ranking
 // would then look every debtor up at random. Both give the same buckets; only the time differs.
 Supervisory::ScoreGroups riskGroups(const std::vector<double>& scores, const std::vector<std::uint8_t>& defaulted,
                                     int scoreIndex, std::vector<double>& groupScores) {
@@ -791,7 +791,8 @@ Supervisory::ScoreGroups riskGroups(const std::vector<double>& scores, const std
     const KeyRanks head = rankKeysBy(sample, [&](std::size_t i) { return orderKey(scores[i]); });
     if (head.distinct.size() * 8 <= sample) {
         const RankedRating r =
-            rankRating(rankKeysBy(n, [&](std::size_t i) { return orderKey(scores[i]); }), defaulted);
+            rankRating(rankKeysBy(n, [&](std::size_t i) { return orderKey(scores[i]); }),
+                       Flags(defaulted.begin(), defaulted.end()));
         const std::size_t u = r.ranks.distinct.size();
         double reference = 0;
         for (std::size_t j = 0; j < u; ++j) {
@@ -803,18 +804,22 @@ Supervisory::ScoreGroups riskGroups(const std::vector<double>& scores, const std
         }
         return g;
     }
-    std::vector<std::pair<std::uint64_t, std::uint8_t>, UnsetAllocator<std::pair<std::uint64_t, std::uint8_t>>> keyed(n);
+    struct Keyed {
+        std::uint64_t key;
+        std::uint8_t defaulted;
+    };
+    std::vector<Keyed, UnsetAllocator<Keyed>> keyed(n);
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint64_t key = orderKey(scores[i]);
         keyed[i] = {scoreIndex == 0 ? key : ~key, defaulted[i]};
     }
-    std::sort(keyed.begin(), keyed.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+    radixSortByKey(keyed);
     auto scoreOf = [&](std::uint64_t key) { return scoreOfKey(scoreIndex != 0 ? ~key : key); };
     double reference = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        const double score = scoreOf(keyed[i].first);
+        const double score = scoreOf(keyed[i].key);
         if (i == 0 || std::fabs(score - reference) >= 1e-10) open(reference = score);
-        ++(keyed[i].second != 0 ? g.defaults : g.survivals).back();
+        ++(keyed[i].defaulted != 0 ? g.defaults : g.survivals).back();
     }
     return g;
 }

@@ -25,26 +25,27 @@ namespace S = Supervisory;
 
 constexpr double maxMigrationGrades = 1000;
 
-struct Named {
-    const CellMatrix& range;
-    const char* label;
-};
-
 std::size_t lengthOf(const CellMatrix& range) { return range.Columns() == 1 ? range.Rows() : range.Columns(); }
 
 // Every range one row or one column, and all as long as the first and laid out the same way.
-void requirePairedVectors(std::initializer_list<Named> ranges) {
-    for (const Named& r : ranges)
-        if (!isVector(r.range)) fail(std::string("The cell range for the ") + r.label + " is not one-dimensional");
-    const Named& first = *ranges.begin();
-    for (const Named& r : ranges) {
+void requirePairedVectors(std::initializer_list<PairedRange> ranges) {
+    for (const PairedRange& r : ranges)
+        if (!isVector(r.range)) fail(std::string("The cell range for the ") + r.name + " is not one-dimensional");
+    const PairedRange& first = *ranges.begin();
+    for (const PairedRange& r : ranges) {
         if (lengthOf(r.range) != lengthOf(first.range))
-            fail(std::string("The cell ranges for the ") + first.label + " and the " + r.label +
+            fail(std::string("The cell ranges for the ") + first.name + " and the " + r.name +
                  " are not of the same length");
         if (!sameShape(r.range, first.range))
-            fail(std::string("The cell ranges for the ") + first.label + " and the " + r.label +
+            fail(std::string("The cell ranges for the ") + first.name + " and the " + r.name +
                  " are not both columns or both rows");
     }
+}
+
+// The checks above, then the ranges read as paired rows.
+PairedRows readPairedVectors(std::initializer_list<PairedRange> ranges) {
+    requirePairedVectors(ranges);
+    return PairedRows(ranges, ranges.begin()->range.Columns() == 1);
 }
 
 // Whole numbers of at least `least`; a fraction, like a count of debtors that is not whole, is refused.
@@ -62,10 +63,6 @@ std::vector<double> wholeNumbers(const PairedRows& rows, std::size_t r, const ch
 
 std::vector<double> counts(const PairedRows& rows, std::size_t r, const char* label) {
     return wholeNumbers(rows, r, label, 0.0, "a negative number");
-}
-
-void requireScoreIndex(int scoreIndex) {
-    if (scoreIndex != 0 && scoreIndex != 1) fail("The value of scoreIndex is not in the range of 0..1");
 }
 
 // Scores and 0/1 indicators grouped by tied score, riskiest first, with a default and a survival.
@@ -90,13 +87,9 @@ using PValue = double (*)(double debtors, double defaults, double pd);
 
 CellMatrix backTest(const CellMatrix& defaultProbabilities, const CellMatrix& numDefaults,
                     const CellMatrix& numDebtors, PValue pValue) {
-    requirePairedVectors({{defaultProbabilities, "default probabilities"},
-                          {numDefaults, "number of defaults"},
-                          {numDebtors, "number of debtors"}});
-    const PairedRows rows({{defaultProbabilities, "default probabilities"},
-                           {numDefaults, "number of defaults"},
-                           {numDebtors, "number of debtors"}},
-                          defaultProbabilities.Columns() == 1);
+    const PairedRows rows = readPairedVectors({{defaultProbabilities, "default probabilities"},
+                                               {numDefaults, "number of defaults"},
+                                               {numDebtors, "number of debtors"}});
     const std::vector<double> pd = rows.numbers(0);
     const std::vector<double> defaults = counts(rows, 1, "number of defaults");
     const std::vector<double> debtors = counts(rows, 2, "number of debtors");
@@ -155,7 +148,7 @@ CellMatrix aurocInitialComparison(const CellMatrix& scores, const CellMatrix& in
                                   const CellMatrix& initialAuroc) {
     return guardWorksheet([&] {
         requirePairedVectors({{scores, "scores"}, {indicators, "indicators"}});
-        requireScoreIndex(scoreIndex);
+        requireZeroOrOne(scoreIndex, "scoreIndex");
         if (initialAuroc.Rows() != 1 || initialAuroc.Columns() != 1 || !initialAuroc(0, 0).IsNumber())
             fail("The initial AUROC is not a single number");
         const double initial = initialAuroc(0, 0).GetNumber();
@@ -192,8 +185,7 @@ CellMatrix aurocInitialComparison(const CellMatrix& scores, const CellMatrix& in
 
 CellMatrix herfindahlIndex(const CellMatrix& numDebtors) {
     return guardWorksheet([&] {
-        requirePairedVectors({{numDebtors, "number of debtors"}});
-        const PairedRows rows({{numDebtors, "number of debtors"}}, numDebtors.Columns() == 1);
+        const PairedRows rows = readPairedVectors({{numDebtors, "number of debtors"}});
         const std::vector<double> debtors = counts(rows, 0, "number of debtors");
         if (debtors.size() < 2) fail("The cell range for the number of debtors holds fewer than two grades");
         if (std::accumulate(debtors.begin(), debtors.end(), 0.0) == 0)
@@ -210,9 +202,8 @@ CellMatrix herfindahlIndex(const CellMatrix& numDebtors) {
 
 CellMatrix populationStabilityIndex(const CellMatrix& referenceCounts, const CellMatrix& currentCounts) {
     return guardWorksheet([&] {
-        requirePairedVectors({{referenceCounts, "reference counts"}, {currentCounts, "current counts"}});
-        const PairedRows rows({{referenceCounts, "reference counts"}, {currentCounts, "current counts"}},
-                              referenceCounts.Columns() == 1);
+        const PairedRows rows =
+            readPairedVectors({{referenceCounts, "reference counts"}, {currentCounts, "current counts"}});
         const std::vector<double> reference = counts(rows, 0, "reference counts");
         const std::vector<double> current = counts(rows, 1, "current counts");
         const std::size_t k = rows.size();
@@ -246,7 +237,7 @@ CellMatrix populationStabilityIndex(const CellMatrix& referenceCounts, const Cel
 CellMatrix ksStatistic(const CellMatrix& scores, const CellMatrix& indicators, int scoreIndex) {
     return guardWorksheet([&] {
         requirePairedVectors({{scores, "scores"}, {indicators, "indicators"}});
-        requireScoreIndex(scoreIndex);
+        requireZeroOrOne(scoreIndex, "scoreIndex");
         std::vector<double> groupScores;
         const S::KolmogorovSmirnov ks = S::kolmogorovSmirnov(readGroups(scores, indicators, scoreIndex, groupScores));
         CellMatrix result(2, 2);
@@ -260,9 +251,8 @@ CellMatrix ksStatistic(const CellMatrix& scores, const CellMatrix& indicators, i
 
 CellMatrix migrationMatrix(const CellMatrix& gradesBefore, const CellMatrix& gradesAfter) {
     return guardWorksheet([&] {
-        requirePairedVectors({{gradesBefore, "grades before"}, {gradesAfter, "grades after"}});
-        const PairedRows rows({{gradesBefore, "grades before"}, {gradesAfter, "grades after"}},
-                              gradesBefore.Columns() == 1);
+        const PairedRows rows =
+            readPairedVectors({{gradesBefore, "grades before"}, {gradesAfter, "grades after"}});
         const std::vector<double> before = wholeNumbers(rows, 0, "grades before", 1.0, "a grade below 1");
         const std::vector<double> after = wholeNumbers(rows, 1, "grades after", 1.0, "a grade below 1");
         // The table grows with the square of the largest grade, which one cell can make huge:

@@ -15,6 +15,11 @@ inline bool sameShape(const xlframe::CellMatrix& a, const xlframe::CellMatrix& b
     return a.Rows() == b.Rows() && a.Columns() == b.Columns();
 }
 
+// A 0-or-1 switch argument such as scoreIndex or outputIndex.
+inline void requireZeroOrOne(int value, const char* name) {
+    if (value != 0 && value != 1) fail(std::string("The value of ") + name + " is not in the range of 0..1");
+}
+
 // True for a range with exactly one row or exactly one column.
 bool isVector(const xlframe::CellMatrix& range);
 

@@ -170,8 +170,8 @@ IndividualData readIndividual(const CellMatrix& scores, const CellMatrix& indica
     if (!isVector(scores)) fail("The cell range for the scores is not one-dimensional");
     if (!isVector(indicators)) fail("The cell range for the indicators is not one-dimensional");
     if (!sameShape(scores, indicators)) fail("The dimensions of the vectors for scores and indicators are not equal");
-    if (scoreIndex != 0 && scoreIndex != 1) fail("The value of scoreIndex is not in the range of 0..1");
-    if (outputIndex != 0 && outputIndex != 1) fail("The value of outputIndex is not in the range of 0..1");
+    requireZeroOrOne(scoreIndex, "scoreIndex");
+    requireZeroOrOne(outputIndex, "outputIndex");
     const PairedRows rows({{indicators, "indicators"}, {scores, "scores"}}, scores.Columns() == 1);
     IndividualData data;
     data.indicators = rows.integers(0);
@@ -490,8 +490,8 @@ CellMatrix rocCurveAggregate(const CellMatrix& scores, const CellMatrix& numDefa
         if (!isVector(scores))
             fail("The range of scores must be a vector, either the number of rows or the number of columns must be "
                  "equal to one");
-        if (scoreIndex != 0 && scoreIndex != 1) fail("The value of scoreIndex is not in the range of 0..1");
-        if (outputIndex != 0 && outputIndex != 1) fail("The value of outputIndex is not in the range of 0..1");
+        requireZeroOrOne(scoreIndex, "scoreIndex");
+        requireZeroOrOne(outputIndex, "outputIndex");
         const PairedRows rows({{scores, "scores"},
                                {numSurvivals, "numSurvivals", "number of survivals"},
                                {numDefaults, "numDefaults", "number of defaults"}},
@@ -729,7 +729,7 @@ CellMatrix adjustedPowerStat(const CellMatrix& scores, const CellMatrix& shadowP
         if (!isVector(scores)) fail("The cell range for the scores is not one-dimensional");
         if (!isVector(shadowPDs)) fail("The cell range for the shadowPDs is not one-dimensional");
         if (!sameShape(scores, shadowPDs)) fail("The dimensions of the vectors for scores and shadowPDs are not equal");
-        if (scoreIndex != 0 && scoreIndex != 1) fail("The value of scoreIndex is not in the range of 0..1");
+        requireZeroOrOne(scoreIndex, "scoreIndex");
         const PairedRows rows({{shadowPDs, "shadow PDs"}, {scores, "scores"}}, scores.Columns() == 1);
         const std::vector<double> pd = rows.numbers(0);
         const std::vector<double> s = rows.numbers(1);

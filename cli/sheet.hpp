@@ -10,6 +10,7 @@
 //   host::Value value = sheet.at(0, 0);      // 0.25
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -87,11 +88,17 @@ class Sheet {
     // Bytes held by the cells and texts, for the memory benchmark.
     std::size_t bytes() const;
 
+    // Cells a workbook file formats as percentages: an area as first row, first column, last row,
+    // last column. Areas of one column that continue each other are held as one.
+    void markPercent(const std::array<std::size_t, 4>& area);
+    bool isPercent(std::size_t row, std::size_t column) const;
+
    private:
     using Block = std::unique_ptr<std::uint64_t[]>;
     std::vector<std::vector<Block>> columns_cells_;
     TextPool texts_;
     std::size_t rows_ = 0, columns_ = 0;
+    std::vector<std::array<std::size_t, 4>> percent_;
 
     std::uint64_t word(std::size_t row, std::size_t column) const;
     void put(std::size_t row, std::size_t column, std::uint64_t word);

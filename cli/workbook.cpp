@@ -40,6 +40,9 @@ std::string plural(std::size_t count, const char* noun) {
 }  // namespace
 
 const host::Registration* findFunction(const std::vector<host::Registration>& registrations, std::string_view name) {
+    // A spreadsheet program stores calls of add-in functions as _xll.NAME in its files.
+    if (name.size() > addinFilePrefix.size() && equalsIgnoringCase(name.substr(0, addinFilePrefix.size()), addinFilePrefix))
+        name.remove_prefix(addinFilePrefix.size());
     for (const auto& function : registrations) {
         if (equalsIgnoringCase(function.name, name)) return &function;
     }
@@ -383,6 +386,7 @@ void Calculation::restore() {
         node.result = host::Table{};
     }
     warnings_.clear();
+    done_ = 0;
 }
 
 // One calculation in one topological order of the known dependencies: a formula needs those whose
@@ -477,6 +481,10 @@ bool Calculation::calculateOnce(std::vector<std::vector<std::size_t>>& needs) {
         std::vector<host::Table> results(ready.size());
         parallelFor(ready.size(), options_.threads, [&](std::size_t k) {
             results[k] = compute(nodes_[ready[k]].formula, nodes_[ready[k]].where + ": ");
+            if (options_.progress) {
+                const std::lock_guard<std::mutex> lock(progressLock_);
+                options_.progress(++done_, count);
+            }
         });
         for (std::size_t k = 0; k < ready.size(); ++k) nodes_[ready[k]].result = std::move(results[k]);
         for (std::size_t i : round) {
@@ -509,6 +517,13 @@ bool Calculation::calculateOnce(std::vector<std::vector<std::size_t>>& needs) {
         }
     }
     return consistent;
+}
+
+std::vector<FormulaOutcome> Calculation::outcomes() const {
+    std::vector<FormulaOutcome> all;
+    all.reserve(nodes_.size());
+    for (const Node& node : nodes_) all.push_back({node.sheet, node.row, node.column, &node.formula, node.area, &node.result});
+    return all;
 }
 
 void Calculation::run() {

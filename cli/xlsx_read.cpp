@@ -555,9 +555,17 @@ std::vector<Sheet> readWorkbookFile(const std::string& path, const std::string& 
     } catch (const std::bad_alloc&) {
         throw SystemError(path + ": memory ran out while reading it");
     } catch (const std::exception& failure) {
-        throw InputError(path + ": cannot read the workbook (damaged, or not an .xlsx file): " + failure.what());
+        const std::string what = failure.what();
+        throw InputError(path + ": cannot read the workbook: it is damaged, or not an .xlsx file" +
+                         (what.empty() ? std::string() : " (" + what + ")"));
     }
     std::vector<Sheet> sheets = book.take();
+    bool anything = false;
+    for (const Sheet& sheet : sheets) anything = anything || sheet.rows() > 0;
+    if (!sheets.empty() && !anything)
+        throw InputError(path + ": no cell could be read from any sheet: the workbook is empty, or written in a form "
+                                "liborcus does not read (parts named by absolute paths, as openpyxl writes them); "
+                                "save it once with a spreadsheet program");
     if (sheets.empty()) {
         std::string known;
         for (const auto& name : book.names()) known += (known.empty() ? "" : ", ") + name;

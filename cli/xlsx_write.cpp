@@ -192,8 +192,9 @@ class Writer {
                 error = worksheet_write_number(worksheet, row, column, cell.number, format);
                 break;
             case CellView::Kind::Text: {
+                // An empty text is a blank to the file, which keeps a blank only with a format.
                 const std::string text(cell.text);
-                error = worksheet_write_string(worksheet, row, column, text.c_str(), format);
+                error = worksheet_write_string(worksheet, row, column, text.c_str(), format ? format : plain_);
                 break;
             }
             case CellView::Kind::Boolean:

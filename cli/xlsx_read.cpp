@@ -4,6 +4,7 @@
 #include <orcus/spreadsheet/import_interface.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -307,8 +308,8 @@ class ArrayImport final : public iface::import_array_formula {
 
 class SheetImport final : public iface::import_sheet {
    public:
-    SheetImport(Sheet& into, const SharedStrings& strings, const Styles& styles, const Settings& settings)
-        : sheet(into), strings_(strings), styles_(styles), settings_(settings), formula_(*this), array_(*this) {}
+    SheetImport(Sheet& into, const SharedStrings& strings, const Settings& settings)
+        : sheet(into), strings_(strings), settings_(settings), formula_(*this), array_(*this) {}
 
     Sheet& sheet;
     // Array formulas' ranges, whose cells other than the first are results, not inputs.
@@ -347,12 +348,25 @@ class SheetImport final : public iface::import_sheet {
     }
     void set_format(ss::row_t firstRow, ss::col_t firstColumn, ss::row_t lastRow, ss::col_t lastColumn,
                     size_t format) override {
-        if (format >= styles_.percentFormat.size() || !styles_.percentFormat[format]) return;
         if (firstRow < 0 || firstColumn < 0 || lastRow < firstRow || lastColumn < firstColumn) return;
-        sheet.markPercent({static_cast<std::size_t>(firstRow), static_cast<std::size_t>(firstColumn),
-                           std::min(static_cast<std::size_t>(lastRow), maxRows - 1),
-                           std::min(static_cast<std::size_t>(lastColumn), maxColumns - 1)});
+        const std::array<std::size_t, 4> area{static_cast<std::size_t>(firstRow), static_cast<std::size_t>(firstColumn),
+                                              std::min(static_cast<std::size_t>(lastRow), maxRows - 1),
+                                              std::min(static_cast<std::size_t>(lastColumn), maxColumns - 1)};
+        // The styles may come after the sheets: formats are kept by index until the end. Cells
+        // come row by row, so a few columns formatted alike each continue one of the last areas.
+        for (std::size_t k = formats.size(); k > 0 && k + 16 > formats.size(); --k) {
+            auto& [last, index] = formats[k - 1];
+            if (index == format && last[1] == area[1] && last[3] == area[3] && last[0] <= area[0] &&
+                area[0] <= last[2] + 1) {
+                last[2] = std::max(last[2], area[2]);
+                return;
+            }
+        }
+        formats.push_back({area, format});
     }
+    // Cell formats by area, as (area, format index), resolved once the styles are read.
+    std::vector<std::pair<std::array<std::size_t, 4>, std::size_t>> formats;
+
     void fill_down_cells(ss::row_t row, ss::col_t column, ss::row_t count) override {
         const auto [r, c] = place(row, column);
         if (count < 0) return;
@@ -399,7 +413,6 @@ class SheetImport final : public iface::import_sheet {
 
    private:
     const SharedStrings& strings_;
-    const Styles& styles_;
     const Settings& settings_;
     FormulaImport formula_;
     ArrayImport array_;
@@ -453,7 +466,7 @@ class Book final : public iface::import_factory {
             // A sheet not asked for is read into nothing.
             skipped_.push_back(std::make_unique<Sheet>());
             skipped_.back()->file = file_ + "#" + std::string(name);
-            imports_.push_back(std::make_unique<SheetImport>(*skipped_.back(), strings_, styles_, settings_));
+            imports_.push_back(std::make_unique<SheetImport>(*skipped_.back(), strings_, settings_));
             names_.emplace_back(name);
             return imports_.back().get();
         }
@@ -461,7 +474,7 @@ class Book final : public iface::import_factory {
         Sheet& sheet = *owned_.back();
         sheet.name = std::string(name);
         sheet.file = file_ + "#" + sheet.name;
-        imports_.push_back(std::make_unique<SheetImport>(sheet, strings_, styles_, settings_));
+        imports_.push_back(std::make_unique<SheetImport>(sheet, strings_, settings_));
         names_.emplace_back(name);
         return imports_.back().get();
     }
@@ -488,6 +501,9 @@ class Book final : public iface::import_factory {
                             sheet.clear(static_cast<std::size_t>(r), static_cast<std::size_t>(c));
                     }
                 }
+            }
+            for (const auto& [area, format] : import->formats) {
+                if (format < styles_.percentFormat.size() && styles_.percentFormat[format]) sheet.markPercent(area);
             }
             std::sort(sheet.formulas.begin(), sheet.formulas.end(), [](const FormulaCell& a, const FormulaCell& b) {
                 return std::pair(a.row, a.column) < std::pair(b.row, b.column);

@@ -86,9 +86,12 @@ if reader == "openpyxl":
 else:
     if not shutil.which("soffice"):
         sys.exit(77)
+    # A profile of its own beside the scratch folder (kept: making one takes seconds), so that no
+    # other LibreOffice running holds it.
+    soffice = ["soffice", f"-env:UserInstallation=file://{os.path.abspath(scratch)}-profile", "--headless"]
     # LibreOffice's reading of the written workbook: it recomputes array formulas (#NAME?, not
     # knowing the add-in); every other cell shows what tavirune computed.
-    run("soffice", "--headless", "--convert-to", "csv", "--outdir", scratch, out, cwd=scratch)
+    run(*soffice, "--convert-to", "csv", "--outdir", scratch, out, cwd=scratch)
     shown = grid(open(os.path.join(scratch, "out.csv")).read())
     for r, row in enumerate(computed):
         for c, cell in enumerate(row):
@@ -98,7 +101,7 @@ else:
     # A workbook LibreOffice wrote from the CSV computes alike; LibreOffice stores the TRUE of the
     # bootstrap's formula as 1, which the function refuses, so that block is left out.
     shutil.copy(os.path.join(examples, "validation.csv"), scratch)
-    run("soffice", "--headless", "--convert-to", "xlsx", "validation.csv", cwd=scratch)
+    run(*soffice, "--convert-to", "xlsx", "validation.csv", cwd=scratch)
     again = grid(run(tavirune, "calc", os.path.join(scratch, "validation.xlsx"), "--sheet", "portfolio.csv"))
     bootstrap = next(r for r, row in enumerate(inputs) if row[0].startswith("=generateBootstrapSample"))
     for r, row in enumerate(computed):

@@ -92,14 +92,17 @@ std::string draw(const std::string& title, const RocCurve& curve, const host::Ta
     cairo_stroke(cr);
     cairo_set_source_rgb(cr, 0, 0, 0);
     text(cr, name, left + 38, legend + 4, 0);
+    cairo_text_extents_t extents;
+    cairo_text_extents(cr, name, &extents);
+    const double next = left + 38 + extents.x_advance + 24;
     cairo_set_source_rgb(cr, 0.5, 0.5, 0.5);
     cairo_set_line_width(cr, 1);
     cairo_set_dash(cr, dash, 2, 0);
-    cairo_move_to(cr, left + 210, legend);
-    cairo_line_to(cr, left + 240, legend);
+    cairo_move_to(cr, next, legend);
+    cairo_line_to(cr, next + 30, legend);
     cairo_stroke(cr);
     cairo_set_source_rgb(cr, 0, 0, 0);
-    text(cr, "Random rating", left + 248, legend + 4, 0);
+    text(cr, "Random rating", next + 38, legend + 4, 0);
 
     cairo_destroy(cr);
     cairo_surface_finish(surface);

@@ -13,9 +13,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cli/cell.hpp"
@@ -52,6 +54,9 @@ class Sheet {
     std::string file;  // where it came from, for messages
     char separator = ',';
     std::vector<FormulaCell> formulas;  // row-major order; their cells hold blanks
+    // The results a workbook file holds for its formula cells, by (row, column): kept for the
+    // formulas that call none of the add-in's functions.
+    std::map<std::pair<std::size_t, std::size_t>, host::Value> fileResults;
 
     Sheet() = default;
     Sheet(Sheet&&) noexcept = default;

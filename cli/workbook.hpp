@@ -101,12 +101,16 @@ struct FormulaOutcome {
     const BoundFormula* formula = nullptr;
     Range area;
     const host::Table* result = nullptr;
+    // A formula of a workbook file that calls none of the add-in's functions: its text (from
+    // "="), the file's result for it kept in its cell; `formula` and `result` are null.
+    const std::string* keptText = nullptr;
 };
 
 class Calculation {
    public:
     // Binds every formula cell of every sheet; throws InputError ("file: cell C5: formula ...") on
-    // the first bad one, before anything is computed.
+    // the first bad one, before anything is computed. A formula of a workbook file that calls none
+    // of the add-in's functions keeps the result the file holds for it, with a warning.
     Calculation(Workbook& workbook, const FunctionTable& functions, CalculationOptions options = {});
     ~Calculation();
     Calculation(const Calculation&) = delete;
@@ -130,6 +134,8 @@ class Calculation {
     CalculationOptions options_;
     std::vector<Node> nodes_;
     std::vector<std::string> warnings_;
+    std::size_t keptWarnings_ = 0;  // the first warnings, which no repeat of the calculation clears
+    std::vector<FormulaOutcome> kept_;
     // Per sheet, the formula cells as (column, row, node), sorted.
     std::vector<std::vector<std::array<std::size_t, 3>>> anchors_;
     std::vector<std::pair<std::size_t, std::string>> cycles_;  // first member, warning

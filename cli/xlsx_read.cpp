@@ -275,14 +275,20 @@ class FormulaImport final : public iface::import_formula {
     }
     void set_formula(ss::formula_grammar_t, std::string_view formula) override { text_ = formula; }
     void set_shared_formula_index(size_t index) override { shared_ = index; }
-    void set_result_string(std::string_view) override {}
-    void set_result_value(double) override {}
-    void set_result_bool(bool) override {}
-    void set_result_empty() override {}
+    void set_result_string(std::string_view value) override {
+        if (const auto code = errorCode(value))
+            result_ = host::ErrorValue{*code};
+        else
+            result_ = std::string(value);
+    }
+    void set_result_value(double value) override { result_ = value; }
+    void set_result_bool(bool value) override { result_ = value; }
+    void set_result_empty() override { result_ = host::Blank{}; }
     void commit() override;
 
    private:
     SheetImport& sheet_;
+    std::optional<host::Value> result_;
     ss::row_t row_ = 0;
     ss::col_t column_ = 0;
     std::string text_;
@@ -436,7 +442,11 @@ void FormulaImport::commit() {
         }
     }
     if (text.empty()) sheet_.fail(row, column, "a formula cell without its formula");
-    if (!sheet_.constant(row, column, text)) sheet_.addFormula(row, column, std::move(text));
+    if (!sheet_.constant(row, column, text)) {
+        sheet_.addFormula(row, column, std::move(text));
+        if (result_) sheet_.sheet.fileResults[{row, column}] = std::move(*result_);
+    }
+    result_.reset();
 }
 
 void ArrayImport::commit() {

@@ -126,7 +126,8 @@ class Writer {
         for (const FormulaOutcome& outcome : outcomes) {
             const Sheet& sheet = book.sheets[outcome.sheet];
             lxw_worksheet* worksheet = sheets[outcome.sheet];
-            const std::string formula = fileFormula(*outcome.formula);
+            // A formula that calls none of the add-in's functions goes back as the file had it.
+            const std::string formula = outcome.formula ? fileFormula(*outcome.formula) : *outcome.keptText;
             const Range& area = outcome.area;
             const auto row = static_cast<lxw_row_t>(outcome.row);
             const auto column = static_cast<lxw_col_t>(outcome.column);

@@ -3,16 +3,22 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <new>
 #include <ostream>
 #include <thread>
 
 #include "cli/files.hpp"
 #include "cli/output.hpp"
+#include "cli/spreadsheet_files.hpp"
 
 namespace cli {
 namespace {
@@ -45,29 +51,93 @@ std::pair<std::string, std::string> sheetOption(const std::string& option) {
     return {"", option};
 }
 
-Sheet readSheetOption(const std::string& option, const CsvOptions& options) {
-    const auto [name, path] = sheetOption(option);
+// "[NAME=]FILE[#SHEET]": the sheet's name, the file, and the one sheet of a workbook file.
+struct SheetSource {
+    std::string name, path, sheet;
+};
+
+SheetSource sheetSource(const std::string& option) {
+    auto [name, path] = sheetOption(option);
+    const std::size_t hash = path.rfind('#');
+    if (hash != std::string::npos && isWorkbookPath(path.substr(0, hash)))
+        return {name, path.substr(0, hash), path.substr(hash + 1)};
+    return {name, path, ""};
+}
+
+// The sheets an option gives: one of a CSV file; every sheet of a workbook file, or the one
+// after '#', or its first one under the name given.
+std::vector<Sheet> readSheetOption(const std::string& option, const CsvOptions& options) {
+    const SheetSource source = sheetSource(option);
     try {
-        Sheet sheet = readCsvFile(path, options);
-        if (!name.empty())
-            sheet.name = name;
-        else if (path == "-")
-            sheet.name = "stdin";
-        return sheet;
+        std::vector<Sheet> sheets;
+        if (isWorkbookPath(source.path)) {
+            sheets = readWorkbookFile(source.path, source.sheet);
+            if (!source.name.empty()) sheets.resize(1);
+        } else {
+            sheets.push_back(readCsvFile(source.path, options));
+            if (source.name.empty() && source.path == "-") sheets.back().name = "stdin";
+        }
+        if (!source.name.empty()) sheets.front().name = source.name;
+        return sheets;
     } catch (const std::bad_alloc&) {
-        throw SystemError(path + ": memory ran out while reading it");
+        throw SystemError(source.path + ": memory ran out while reading it");
     }
 }
 
 void addSheets(Workbook& book, const std::vector<std::string>& options, const CsvOptions& csv) {
     for (const auto& option : options) {
-        Sheet sheet = readSheetOption(option, csv);
-        if (book.findSheet(sheet.name))
-            throw InputError(sheet.file + ": a sheet named \"" + sheet.name +
-                             "\" is already given; name it with NAME=" + sheet.file);
-        book.sheets.push_back(std::move(sheet));
+        for (Sheet& sheet : readSheetOption(option, csv)) {
+            if (book.findSheet(sheet.name))
+                throw InputError(sheet.file + ": a sheet named \"" + sheet.name +
+                                 "\" is already given; name it with NAME=" + sheet.file);
+            book.sheets.push_back(std::move(sheet));
+        }
     }
 }
+
+// While a calculation runs, and once it has run for two seconds, a line on the terminal that
+// counts the formula cells done; it is wiped when the calculation ends.
+class ProgressLine {
+   public:
+    explicit ProgressLine(std::ostream& err) : err_(err), thread_([this] { show(); }) {}
+    ~ProgressLine() {
+        {
+            const std::lock_guard<std::mutex> lock(lock_);
+            stopped_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+        if (shown_ > 0) err_ << "\r" << std::string(shown_, ' ') << "\r" << std::flush;
+    }
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+
+    void update(std::size_t done, std::size_t total) {
+        done_ = done;
+        total_ = total;
+    }
+
+   private:
+    std::ostream& err_;
+    std::atomic<std::size_t> done_{0}, total_{0};
+    std::size_t shown_ = 0;
+    bool stopped_ = false;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::thread thread_;
+
+    void show() {
+        const auto start = std::chrono::steady_clock::now();
+        std::unique_lock<std::mutex> lock(lock_);
+        while (!wake_.wait_for(lock, std::chrono::milliseconds(250), [this] { return stopped_; })) {
+            if (std::chrono::steady_clock::now() - start < std::chrono::seconds(2) || total_ == 0) continue;
+            const std::string line = "tavirune: " + std::to_string(done_) + " of " + std::to_string(total_) +
+                                     " formula cells computed";
+            err_ << "\r" << line << std::flush;
+            shown_ = std::max(shown_, line.size());
+        }
+    }
+};
 
 std::unique_ptr<FunctionTable> loadAddin(const Environment& environment, std::string path) {
     if (path.empty()) path = environment.defaultAddin;
@@ -110,7 +180,8 @@ int runCommand(const std::vector<std::string>& arguments, std::ostream& out, std
 
     auto* eval = app.add_subcommand("eval", "Computes formulas against the given sheets and prints their results");
     eval->add_option("--sheet", sheetOptions,
-                     "[NAME=]FILE.csv: a sheet (- reads standard input); the first is the default for references")
+                     "[NAME=]FILE.csv (- reads standard input), FILE.xlsx or [NAME=]FILE.xlsx#SHEET: a sheet; the "
+                     "first is the default for references")
         ->required()
         ->allow_extra_args(false);
     std::vector<std::string> formulas;
@@ -126,10 +197,18 @@ int runCommand(const std::vector<std::string>& arguments, std::ostream& out, std
         app.add_subcommand("calc", "Computes every formula cell of a workbook sheet and writes the computed sheet");
     std::string workbookPath, outputPath;
     std::string calcFormat = "csv";
-    calc->add_option("WORKBOOK", workbookPath, "The sheet with formula cells (CSV)")->required();
-    calc->add_option("-o,--output", outputPath, "Write the computed sheet here instead of standard output");
-    calc->add_option("--sheet", sheetOptions, "[NAME=]FILE.csv: a further sheet the formulas may refer to")
+    std::string plotsFolder;
+    calc->add_option("WORKBOOK", workbookPath,
+                     "The sheet with formula cells (CSV), or a workbook (.xlsx) whose sheets all are computed")
+        ->required();
+    calc->add_option("-o,--output", outputPath,
+                     "Write the computed sheet here instead of standard output; OUT.xlsx gets every sheet, the "
+                     "formulas with their results and a chart of every ROC curve");
+    calc->add_option("--sheet", sheetOptions,
+                     "[NAME=]FILE.csv, FILE.xlsx (its every sheet) or [NAME=]FILE.xlsx#SHEET: a further sheet the "
+                     "formulas may refer to")
         ->allow_extra_args(false);
+    calc->add_option("--plots", plotsFolder, "Draw every ROC curve as an SVG file into this folder");
     calc->add_option("--format", calcFormat, "csv, table or json")->check(CLI::IsMember({"table", "csv", "json"}));
     calc->add_option("--separator", separator, "auto, comma or semicolon");
     calc->add_option("--threads", threads, "Independent formulas computed at once")->check(CLI::Range(1u, 1024u));
@@ -174,25 +253,47 @@ int runCommand(const std::vector<std::string>& arguments, std::ostream& out, std
             result = renderResults(parseFormat(format), formulas, results);
         } else if (*calc) {
             const CsvOptions csv = csvOptions(separator, encoding, err);
+            const bool workbookOutput = !outputPath.empty() && isWorkbookPath(outputPath);
+            if (workbookOutput) {
+                std::string extension = std::filesystem::path(outputPath).extension().string();
+                for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                if (extension != ".xlsx") throw InputError(outputPath + ": tavirune writes workbooks as .xlsx only");
+            }
+            if (workbookOutput && !workbookFilesSupported()) writeWorkbookFile({}, {}, outputPath);
+            if (!plotsFolder.empty() && !workbookFilesSupported()) writeCurvePlots({}, {}, plotsFolder);
             if (!outputPath.empty()) {
-                std::vector<std::string> inputs{sheetOption(workbookPath).second};
-                for (const auto& option : sheetOptions) inputs.push_back(sheetOption(option).second);
+                std::vector<std::string> inputs{sheetSource(workbookPath).path};
+                for (const auto& option : sheetOptions) inputs.push_back(sheetSource(option).path);
                 refuseOverwritingInputs(outputPath, inputs);
             }
             Workbook book;
             addSheets(book, {workbookPath}, csv);
             addSheets(book, sheetOptions, csv);
             const auto table = loadAddin(environment, addin);
-            Calculation calculation(book, *table, {.threads = threads});
+            std::unique_ptr<ProgressLine> progress;
+            CalculationOptions options{.threads = threads};
+            if (environment.progress) {
+                progress = std::make_unique<ProgressLine>(err);
+                options.progress = [line = progress.get()](std::size_t done, std::size_t total) {
+                    line->update(done, total);
+                };
+            }
+            Calculation calculation(book, *table, options);
             calculation.run();
+            progress.reset();
             printWarnings(calculation, err);
             try {
-                result = renderSheet(parseFormat(calcFormat), book.sheets.front());
-                if (!outputPath.empty()) {
-                    SafeReplace file(outputPath);
-                    file.write(result);
-                    file.commit();
-                    result.clear();
+                if (!plotsFolder.empty()) writeCurvePlots(book, calculation.outcomes(), plotsFolder);
+                if (workbookOutput) {
+                    writeWorkbookFile(book, calculation.outcomes(), outputPath);
+                } else {
+                    result = renderSheet(parseFormat(calcFormat), book.sheets.front());
+                    if (!outputPath.empty()) {
+                        SafeReplace file(outputPath);
+                        file.write(result);
+                        file.commit();
+                        result.clear();
+                    }
                 }
             } catch (const std::bad_alloc&) {
                 throw SystemError((outputPath.empty() ? std::string("the standard output") : outputPath) +

@@ -18,6 +18,7 @@ using AddinLoader = std::function<std::unique_ptr<FunctionTable>(const std::stri
 struct Environment {
     AddinLoader loadAddin;
     std::string defaultAddin;  // used when neither --addin nor TAVIRUNE_XLL names one
+    bool progress = false;     // standard error is a terminal: a long calculation shows how far it is
 };
 
 // Runs one command line. Output goes to `out` only when the whole command succeeded; messages go

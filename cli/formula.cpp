@@ -42,6 +42,17 @@ std::string upper(std::string_view text) {
     return result;
 }
 
+// Up to three letters and digits: a cell (or column) rather than a name.
+bool looksLikeCell(std::string_view word) {
+    std::size_t letters = 0;
+    while (letters < word.size() && isLetter(word[letters])) ++letters;
+    if (letters == 0 || letters > 3) return false;
+    for (std::size_t i = letters; i < word.size(); ++i) {
+        if (!isDigit(word[i])) return false;
+    }
+    return true;
+}
+
 // One end of a range: a cell, a column or a row.
 struct Corner {
     std::optional<std::size_t> row, column;
@@ -305,6 +316,16 @@ class Parser {
             std::string name(text_.substr(at_, end - at_));
             at_ = end + 1;
             return name;
+        }
+        // A spreadsheet program that did not know the sheet stores data!A1 as the intersection of
+        // a name and a range, "data A1": read as the reference it was written as.
+        std::size_t next = end;
+        while (next < text_.size() && text_[next] == ' ') ++next;
+        const std::string_view word = text_.substr(at_, end - at_);
+        if (next > end && next < text_.size() && (isLetter(text_[next]) || text_[next] == '$') && !word.empty() &&
+            isLetter(word.front()) && !looksLikeCell(word)) {
+            at_ = next;
+            return std::string(word);
         }
         return {};
     }

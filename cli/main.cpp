@@ -1,5 +1,11 @@
 // tavirune: a command-line spreadsheet host. It loads Tavirune.xll through the stand-in host, as a
 // spreadsheet program loads an add-in, and computes formulas over CSV sheets with it.
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <csignal>
 #include <filesystem>
 #include <iostream>
@@ -61,6 +67,11 @@ int main(int argc, char** argv) {
 #endif
     cli::Environment environment;
     environment.defaultAddin = defaultAddinPath();
+#ifdef _WIN32
+    environment.progress = ::_isatty(2) != 0;
+#else
+    environment.progress = ::isatty(2) != 0;
+#endif
     environment.loadAddin = [](const std::string& path) -> std::unique_ptr<cli::FunctionTable> {
         return std::make_unique<LoadedAddin>(path);
     };

@@ -211,4 +211,23 @@ std::size_t Sheet::bytes() const {
     return total;
 }
 
+void Sheet::markPercent(const std::array<std::size_t, 4>& area) {
+    // Cells come row by row: a few columns formatted alike each continue one of the last areas.
+    for (std::size_t k = percent_.size(); k > 0 && k + 16 > percent_.size(); --k) {
+        auto& last = percent_[k - 1];
+        if (last[1] == area[1] && last[3] == area[3] && last[0] <= area[0] && area[0] <= last[2] + 1) {
+            last[2] = std::max(last[2], area[2]);
+            return;
+        }
+    }
+    percent_.push_back(area);
+}
+
+bool Sheet::isPercent(std::size_t row, std::size_t column) const {
+    for (const auto& area : percent_) {
+        if (row >= area[0] && row <= area[2] && column >= area[1] && column <= area[3]) return true;
+    }
+    return false;
+}
+
 }  // namespace cli

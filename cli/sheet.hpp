@@ -10,11 +10,14 @@
 //   host::Value value = sheet.at(0, 0);      // 0.25
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cli/cell.hpp"
@@ -51,6 +54,9 @@ class Sheet {
     std::string file;  // where it came from, for messages
     char separator = ',';
     std::vector<FormulaCell> formulas;  // row-major order; their cells hold blanks
+    // The results a workbook file holds for its formula cells, by (row, column): kept for the
+    // formulas that call none of the add-in's functions.
+    std::map<std::pair<std::size_t, std::size_t>, host::Value> fileResults;
 
     Sheet() = default;
     Sheet(Sheet&&) noexcept = default;
@@ -87,11 +93,17 @@ class Sheet {
     // Bytes held by the cells and texts, for the memory benchmark.
     std::size_t bytes() const;
 
+    // Cells a workbook file formats as percentages: an area as first row, first column, last row,
+    // last column. Areas of one column that continue each other are held as one.
+    void markPercent(const std::array<std::size_t, 4>& area);
+    bool isPercent(std::size_t row, std::size_t column) const;
+
    private:
     using Block = std::unique_ptr<std::uint64_t[]>;
     std::vector<std::vector<Block>> columns_cells_;
     TextPool texts_;
     std::size_t rows_ = 0, columns_ = 0;
+    std::vector<std::array<std::size_t, 4>> percent_;
 
     std::uint64_t word(std::size_t row, std::size_t column) const;
     void put(std::size_t row, std::size_t column, std::uint64_t word);

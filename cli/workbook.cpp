@@ -33,6 +33,27 @@ bool intersects(const Range& a, const Range& b) {
            b.firstColumn <= a.lastColumn;
 }
 
+// Whether the formula names one of the add-in's functions before a "(": then it is meant for the
+// add-in, and a fault in it is the user's to mend.
+bool callsAddin(std::string_view text, const std::vector<host::Registration>& registrations) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto nameChar = [&](std::size_t k) {
+            return k < text.size() && (std::isalnum(static_cast<unsigned char>(text[k])) || text[k] == '_' || text[k] == '.');
+        };
+        if (!nameChar(i) || (i > 0 && nameChar(i - 1))) {
+            ++i;
+            continue;
+        }
+        std::size_t end = i;
+        while (nameChar(end)) ++end;
+        std::size_t next = end;
+        while (next < text.size() && text[next] == ' ') ++next;
+        if (next < text.size() && text[next] == '(' && findFunction(registrations, text.substr(i, end - i))) return true;
+        i = end;
+    }
+    return false;
+}
+
 std::string plural(std::size_t count, const char* noun) {
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
@@ -40,6 +61,9 @@ std::string plural(std::size_t count, const char* noun) {
 }  // namespace
 
 const host::Registration* findFunction(const std::vector<host::Registration>& registrations, std::string_view name) {
+    // A spreadsheet program stores calls of add-in functions as _xll.NAME in its files.
+    if (name.size() > addinFilePrefix.size() && equalsIgnoringCase(name.substr(0, addinFilePrefix.size()), addinFilePrefix))
+        name.remove_prefix(addinFilePrefix.size());
     for (const auto& function : registrations) {
         if (equalsIgnoringCase(function.name, name)) return &function;
     }
@@ -243,7 +267,15 @@ Calculation::Calculation(Workbook& workbook, const FunctionTable& functions, Cal
             try {
                 node.formula = workbook_.bind(parseFormula(cell.text), functions_.registrations(), s);
             } catch (const InputError& error) {
-                throw InputError(node.where + ": " + error.what());
+                const Sheet& sheet = workbook_.sheets[s];
+                const auto result = sheet.fileResults.find({cell.row, cell.column});
+                if (result == sheet.fileResults.end() || callsAddin(cell.text, functions_.registrations()))
+                    throw InputError(node.where + ": " + error.what());
+                workbook_.sheets[s].set(cell.row, cell.column, result->second);
+                kept_.push_back({s, cell.row, cell.column, nullptr, node.anchor(), nullptr, &cell.text});
+                warnings_.push_back(node.where + ": formula " + quoteFormula(cell.text) +
+                                    " calls none of the add-in's functions: its result in the file is kept");
+                continue;
             }
             for (const auto& argument : node.formula.arguments) {
                 if (argument.kind == ArgumentExpression::Kind::Reference) node.ranges.push_back(argument.range);
@@ -254,6 +286,7 @@ Calculation::Calculation(Workbook& workbook, const FunctionTable& functions, Cal
         }
         std::sort(anchors_[s].begin(), anchors_[s].end());
     }
+    keptWarnings_ = warnings_.size();
 }
 
 Calculation::~Calculation() = default;
@@ -382,7 +415,8 @@ void Calculation::restore() {
         node.area = node.anchor();
         node.result = host::Table{};
     }
-    warnings_.clear();
+    warnings_.resize(keptWarnings_);
+    done_ = 0;
 }
 
 // One calculation in one topological order of the known dependencies: a formula needs those whose
@@ -477,6 +511,10 @@ bool Calculation::calculateOnce(std::vector<std::vector<std::size_t>>& needs) {
         std::vector<host::Table> results(ready.size());
         parallelFor(ready.size(), options_.threads, [&](std::size_t k) {
             results[k] = compute(nodes_[ready[k]].formula, nodes_[ready[k]].where + ": ");
+            if (options_.progress) {
+                const std::lock_guard<std::mutex> lock(progressLock_);
+                options_.progress(++done_, count);
+            }
         });
         for (std::size_t k = 0; k < ready.size(); ++k) nodes_[ready[k]].result = std::move(results[k]);
         for (std::size_t i : round) {
@@ -509,6 +547,15 @@ bool Calculation::calculateOnce(std::vector<std::vector<std::size_t>>& needs) {
         }
     }
     return consistent;
+}
+
+std::vector<FormulaOutcome> Calculation::outcomes() const {
+    std::vector<FormulaOutcome> all;
+    all.reserve(nodes_.size());
+    for (const Node& node : nodes_)
+        all.push_back({node.sheet, node.row, node.column, &node.formula, node.area, &node.result, nullptr});
+    all.insert(all.end(), kept_.begin(), kept_.end());
+    return all;
 }
 
 void Calculation::run() {

@@ -13,8 +13,10 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +28,8 @@
 namespace cli {
 
 inline constexpr std::string_view functionPrefix = "Korvanth.Tavirune.";
+// What a spreadsheet file puts before the name of an add-in function in its formulas.
+inline constexpr std::string_view addinFilePrefix = "_xll.";
 // More cells than this in one range argument (after it is cut to the data) is refused rather than
 // exhausting memory.
 inline constexpr std::size_t maxRangeCells = std::size_t{1} << 25;
@@ -40,7 +44,8 @@ class FunctionTable {
                              const std::vector<host::Argument>& arguments) const = 0;
 };
 
-// By registered name, case-insensitive, with or without the "Korvanth.Tavirune." prefix.
+// By registered name, case-insensitive, with or without the "Korvanth.Tavirune." prefix, and with
+// or without the "_xll." before it.
 const host::Registration* findFunction(const std::vector<host::Registration>& registrations, std::string_view name);
 // The argument names of a registration, in order.
 std::vector<std::string> argumentNames(const host::Registration& function);
@@ -84,12 +89,28 @@ struct Workbook {
 
 struct CalculationOptions {
     unsigned threads = 1;
+    // Told after each formula computed how many of how many are done; called from the
+    // calculating threads, one at a time.
+    std::function<void(std::size_t done, std::size_t total)> progress{};
+};
+
+// A formula cell after the calculation: where it is, what it called, and the cells its result
+// covers (its own alone when the result did not spill).
+struct FormulaOutcome {
+    std::size_t sheet = 0, row = 0, column = 0;
+    const BoundFormula* formula = nullptr;
+    Range area;
+    const host::Table* result = nullptr;
+    // A formula of a workbook file that calls none of the add-in's functions: its text (from
+    // "="), the file's result for it kept in its cell; `formula` and `result` are null.
+    const std::string* keptText = nullptr;
 };
 
 class Calculation {
    public:
     // Binds every formula cell of every sheet; throws InputError ("file: cell C5: formula ...") on
-    // the first bad one, before anything is computed.
+    // the first bad one, before anything is computed. A formula of a workbook file that calls none
+    // of the add-in's functions keeps the result the file holds for it, with a warning.
     Calculation(Workbook& workbook, const FunctionTable& functions, CalculationOptions options = {});
     ~Calculation();
     Calculation(const Calculation&) = delete;
@@ -102,6 +123,9 @@ class Calculation {
     std::vector<host::Table> evaluate(const std::vector<BoundFormula>& formulas) const;
     // One line per circular reference found by run().
     const std::vector<std::string>& warnings() const { return warnings_; }
+    // Every formula cell, after run(), in the order of the sheets and their formula cells; valid
+    // while the calculation lives.
+    std::vector<FormulaOutcome> outcomes() const;
 
    private:
     struct Node;
@@ -110,6 +134,8 @@ class Calculation {
     CalculationOptions options_;
     std::vector<Node> nodes_;
     std::vector<std::string> warnings_;
+    std::size_t keptWarnings_ = 0;  // the first warnings, which no repeat of the calculation clears
+    std::vector<FormulaOutcome> kept_;
     // Per sheet, the formula cells as (column, row, node), sorted.
     std::vector<std::vector<std::array<std::size_t, 3>>> anchors_;
     std::vector<std::pair<std::size_t, std::string>> cycles_;  // first member, warning
@@ -121,6 +147,8 @@ class Calculation {
     bool calculateOnce(std::vector<std::vector<std::size_t>>& needs);
     void place(Node& node);
     void restore();
+    std::atomic<std::size_t> done_{0};
+    std::mutex progressLock_;
 };
 
 // Calls body(i) for i in [0, count) on up to `threads` threads; the exception of the lowest failing

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Writes the example validation workbook: portfolio.csv (one row per debtor) and validation.csv
-(grade-level aggregates and formula cells over the portfolio). Same seed, same files."""
+(grade-level aggregates and formula cells over the portfolio), and both as the sheets of
+validation.xlsx (with python3-xlsxwriter), the formulas stored as a spreadsheet program stores
+calls of add-in functions and the PDs formatted as percentages. Same seed, same files."""
 import csv
 import math
 import os
@@ -181,6 +183,33 @@ def main():
         writer = csv.writer(out, lineterminator="\n")
         for r in range(last_row + 1):
             writer.writerow([sheet.get((r, c), "") for c in range(last_column + 1)])
+    write_workbook(os.path.join(here, "validation.xlsx"), sheet, rows)
+
+
+def write_workbook(path, sheet, rows):
+    try:
+        import xlsxwriter
+    except ImportError:
+        print("validation.xlsx not written: python3-xlsxwriter is missing")
+        return
+    import datetime
+    book = xlsxwriter.Workbook(path)
+    book.set_properties({"created": datetime.datetime(2026, 12, 6)})
+    percent = book.add_format({"num_format": "0.00%"})
+    validation, portfolio = book.add_worksheet("validation"), book.add_worksheet("portfolio")
+    for (r, c), value in sorted(sheet.items()):
+        if isinstance(value, str) and value.startswith("="):
+            name = value[1:]
+            if not name.startswith("Korvanth.Tavirune."):
+                name = "Korvanth.Tavirune." + name
+            validation.write_formula(r, c, "=_xll." + name)
+        else:
+            validation.write(r, c, value, percent if c == 2 and 4 <= r <= 10 else None)
+    for c, key in enumerate(rows[0]):
+        portfolio.write(0, c, key)
+        for r, row in enumerate(rows, start=1):
+            portfolio.write(r, c, row[key], percent if key in ("pd", "challengerPd") else None)
+    book.close()
 
 
 if __name__ == "__main__":

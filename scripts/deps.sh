@@ -3,6 +3,7 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libboost-dev libboost-math-dev libgtest-dev libgmock-dev
           libbenchmark-dev libffi-dev libcli11-dev nlohmann-json3-dev
+          liborcus-dev libxlsxwriter-dev libcairo2-dev python3-xlsxwriter python3-openpyxl libreoffice-calc-nogui
           clang-14 libclang-rt-14-dev
           g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth)
 missing=()

@@ -131,6 +131,10 @@ TEST(ParseFormula, BadFormulasNamePosition) {
          "formula =total({1,A1}) at position 11: an array constant holds only numbers, texts, TRUE/FALSE and error "
          "values"},
         {__LINE__, "=total(@)", "formula =total(@) at position 8: unexpected \"@\""},
+        {__LINE__, "=total({1,@})",
+         "formula =total({1,@}) at position 11: an array constant holds only numbers, texts, TRUE/FALSE and error "
+         "values"},
+        {__LINE__, "=total({1,", "formula =total({1, at position 11: an array constant has no closing \"}\""},
     };
     for (const auto& c : cases) {
         try {

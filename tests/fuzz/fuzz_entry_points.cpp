@@ -23,7 +23,7 @@
 //              to 64, 2), content selector % 4 (the input's bytes, letters, a generator's units,
 //              units around the surrogates or bytes above 0x7F)
 //
-// The seeds in corpus/fuzz_entry_points come from make_entry_points_seeds.py beside this file.
+// The seeds in corpus/fuzz_entry_points follow this layout, one or a few calls of each function.
 #include <dlfcn.h>
 
 #include <algorithm>

@@ -4,14 +4,11 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <latch>
 #include <map>
-#include <thread>
 
 #include "functions/worksheet_functions.hpp"
 #include "host/standin_host.hpp"
@@ -626,41 +623,6 @@ TEST_F(Addin, OlderRecordsCutLongResults) {
     host::StandInHost newer({.version = 16});
     newer.load(addin);
     EXPECT_EQ(call(newer, many), whole);
-}
-
-// --- Threads ---------------------------------------------------------------------------------
-
-TEST_F(Addin, AllFunctionsFromEightThreadsAgreeWithOneThread) {
-    const Portfolio p = portfolio(300);
-    host::StandInHost h;
-    h.load(addin);
-    const std::vector<Call> calls = everyFunction(p);
-    std::vector<Table> expected;
-    for (const Call& c : calls) expected.push_back(call(h, c));
-    std::atomic<int> mismatches{0};
-    std::vector<std::thread> threads;
-    // All threads start together and stay until all are done, as a host's calculation threads
-    // do: none ends while the others still set up their temporary memory.
-    std::latch started(8), finished(8);
-    for (int t = 0; t < 8; ++t) {
-        threads.emplace_back([&, t] {
-            started.arrive_and_wait();
-            for (int round = 0; round < 3; ++round) {
-                for (std::size_t i = 0; i < calls.size(); ++i) {
-                    const std::size_t k = (i + static_cast<std::size_t>(t)) % calls.size();
-                    const Table got = call(h, calls[k]);
-                    const bool same = calls[k].name == "generateBootstrapSample"
-                                          ? got.rows == expected[k].rows && got.columns == expected[k].columns
-                                          : got == expected[k];
-                    if (!same) ++mismatches;
-                }
-            }
-            finished.arrive_and_wait();
-        });
-    }
-    for (auto& thread : threads) thread.join();
-    EXPECT_EQ(mismatches.load(), 0);
-    EXPECT_EQ(h.hostAllocations(), 0u);
 }
 
 }  // namespace

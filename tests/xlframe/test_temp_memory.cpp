@@ -68,6 +68,11 @@ TEST(TempMemory, MemoryIsAlignedAndZeroFilledAlsoWhenReused) {
         void* p = TempMemory::GetMemory(bytes);
         EXPECT_TRUE(allZero(p, bytes)) << bytes;
     }
+    auto* a = static_cast<unsigned char*>(TempMemory::GetUninitialisedMemory(40));
+    auto* b = static_cast<unsigned char*>(TempMemory::GetMemory(40));
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(a) % 16, 0u);
+    EXPECT_GE(b, a + 40);
+    EXPECT_TRUE(allZero(b, 40));
 }
 
 TEST(TempMemory, NestedEntriesKeepTheOuterCallsRecords) {
@@ -138,31 +143,6 @@ TEST(PlatformCodePage, PosixCodePageIsUtf8) {
     EXPECT_EQ(platform::ansiToWide(""), u"");
 }
 #endif
-
-TEST(PlatformLock, SerialisesThreads) {
-    platform::Lock lock;
-    long counter = 0;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&] {
-            for (int i = 0; i < 10000; ++i) {
-                lock.lock();
-                ++counter;
-                lock.unlock();
-            }
-        });
-    for (std::thread& t : threads) t.join();
-    EXPECT_EQ(counter, 40000);
-}
-
-TEST(TempMemory, UninitialisedMemoryIsAlignedAndSeparate) {
-    TempMemory::EntryGuard guard;
-    auto* a = static_cast<unsigned char*>(TempMemory::GetUninitialisedMemory(40));
-    auto* b = static_cast<unsigned char*>(TempMemory::GetMemory(40));
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(a) % 16, 0u);
-    EXPECT_GE(b, a + 40);
-    EXPECT_TRUE(allZero(b, 40));
-}
 
 TEST(PlatformMemory, LargeAllocationHintKeepsTheContents) {
     for (std::size_t bytes : {std::size_t{1} << 10, std::size_t{24} << 20}) {

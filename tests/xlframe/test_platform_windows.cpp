@@ -94,46 +94,34 @@ TEST(WindowsPlatformThreads, EndedThreadsAreNotAliveWhateverTheirExitCode) {
     EXPECT_FALSE(platform::isThreadAlive(0x1'0000'0000ULL));
 }
 
-TEST(WindowsPlatformThreads, TlsSlotHoldsOnePointerPerThread) {
+// Eight threads each keep their own pointer in one slot while they take turns under one lock.
+TEST(WindowsPlatformThreads, TlsSlotPerThreadAndALockThatExcludesAndIsReentrant) {
     platform::TlsSlot slot;
+    static platform::Lock lock;  // as the frame keeps it: a static object
     int mine = 0;
-    EXPECT_EQ(slot.get(), nullptr);
     slot.set(&mine);
+    long counter = 0;  // not atomic: only the lock protects it
     std::vector<int> values(8);
-    std::vector<std::thread> threads;
     std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
     for (int& value : values) {
-        threads.emplace_back([&slot, &value, &wrong] {
+        threads.emplace_back([&slot, &value, &wrong, &counter] {
             if (slot.get() != nullptr) ++wrong;
             slot.set(&value);
-            for (int i = 0; i < 1000; ++i) {
+            for (int i = 0; i < 10000; ++i) {
+                lock.lock();
+                ++counter;
+                lock.unlock();
                 if (slot.get() != &value) ++wrong;
-                std::this_thread::yield();
             }
         });
     }
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(counter, 80000);
     SetLastError(ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(slot.get(), &mine);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));  // the caller's last error kept
-}
-
-TEST(WindowsPlatformThreads, LockExcludesOtherThreadsAndIsReentrantForItsOwner) {
-    static platform::Lock lock;  // as the frame keeps it: a static object
-    long counter = 0;            // not atomic: only the lock protects it
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&] {
-            for (int i = 0; i < 20000; ++i) {
-                lock.lock();
-                ++counter;
-                lock.unlock();
-            }
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
-    EXPECT_EQ(counter, 80000);
     lock.lock();
     lock.lock();  // a critical section may be entered again by its owner
     lock.unlock();

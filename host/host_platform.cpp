@@ -51,6 +51,8 @@ void* librarySymbol(void* library, const char* name) {
 
 void closeLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
 
+void* openSelf() { return GetModuleHandleW(nullptr); }
+
 std::string libraryError() {
     const DWORD code = GetLastError();
     wchar_t* message = nullptr;
@@ -84,6 +86,8 @@ void* openLibrary(const std::string& path, bool global) {
 void* librarySymbol(void* library, const char* name) { return ::dlsym(library, name); }
 
 void closeLibrary(void* library) { ::dlclose(library); }
+
+void* openSelf() { return ::dlopen(nullptr, RTLD_NOW); }
 
 std::string libraryError() {
     const char* error = ::dlerror();

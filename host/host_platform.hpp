@@ -10,6 +10,8 @@ namespace host::detail {
 // Null on failure; libraryError() then tells why. `global` makes the library's symbols visible to
 // libraries loaded later (on POSIX, where the add-in finds the callback library by its soname).
 void* openLibrary(const std::string& path, bool global);
+// The executable and what it loaded, for librarySymbol; never closed.
+void* openSelf();
 void* librarySymbol(void* library, const char* name);
 void closeLibrary(void* library);
 std::string libraryError();

@@ -88,6 +88,7 @@ private:
 struct State {
     HostOptions options;
     void* addin = nullptr;
+    bool attached = false;  // the executable itself stands for the add-in
     std::string addinPath;
     int autoOpenResult = 0;
     pthread_t mainThread{};

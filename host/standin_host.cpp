@@ -54,6 +54,15 @@ void* callbackLibrary(const std::string& requested) {
     throw std::runtime_error("cannot load the stand-in XLCALL32.DLL" + (failures.empty() ? std::string(": not found") : failures));
 }
 
+void installHandlers(const host::HostOptions& options) {
+    if (options.noXlcall32) return;
+    void* library = callbackLibrary(options.callbackLibrary);
+    using Install = void (*)(int (*)(int, xloper*, int, xloper**), int (*)());
+    auto install = reinterpret_cast<Install>(host::detail::librarySymbol(library, "TaviruneStandInInstall"));
+    if (!install) throw std::runtime_error("the stand-in XLCALL32.DLL has no TaviruneStandInInstall");
+    install(&excel4vHandler, &xlCallVerHandler);
+}
+
 }  // namespace
 
 // The host executable's callback for the newer records. A host before version 12 has none; the
@@ -78,15 +87,24 @@ XLL_EXPORT std::size_t TaviruneStandInWindows(int allThreads, std::uint64_t thre
     };
     std::vector<Window> list = {{host::detail::mainWindowHandle, "XLMAIN", "Tavirune stand-in host"}};
     if (state->options.functionWizardOpen) list.push_back({host::detail::wizardWindowHandle, "bosa_sdm_XL9", state->options.functionWizardTitle});
-    for (std::size_t i = 0; i < list.size() && i < capacity && windows; ++i) {
+    const std::size_t total = list.size() + state->options.extraWindows;
+    for (std::size_t i = 0; i < total && i < capacity && windows; ++i) {
         TaviruneStandInWindow& out = windows[i];
         std::memset(&out, 0, sizeof out);
+        if (i >= list.size()) {
+            // Texts that fill their arrays unterminated; every other title unreadable.
+            out.handle = host::detail::mainWindowHandle + 0x100 + i;
+            std::memset(out.className, 'c', sizeof out.className);
+            std::memset(out.title, 't', sizeof out.title);
+            out.titleReadable = static_cast<int>(i % 2);
+            continue;
+        }
         out.handle = list[i].handle;
         std::strncpy(out.className, list[i].className, sizeof out.className - 1);
         std::strncpy(out.title, list[i].title.c_str(), sizeof out.title - 1);
         out.titleReadable = 1;
     }
-    return list.size();
+    return total;
 }
 
 namespace host {
@@ -120,17 +138,25 @@ StandInHost::~StandInHost() {
 
 HostOptions& StandInHost::options() { return state_->options; }
 
+void StandInHost::attach(const std::string& addinPath) {
+    State& state = *state_;
+    if (state.addin) throw std::logic_error("the stand-in host has an add-in loaded already");
+    if (detail::activeState()) throw std::logic_error("another stand-in host is active in this process");
+    installHandlers(state.options);
+    state.addinPath = addinPath;
+    state.mainThread = pthread_self();
+    state.mainThreadId = detail::currentThreadId();
+    state.haveMainThread = true;
+    state.addin = detail::openSelf();
+    state.attached = true;
+    detail::setActiveState(&state);
+}
+
 void StandInHost::load(const std::string& addinPath) {
     State& state = *state_;
     if (state.addin) throw std::logic_error("the stand-in host has an add-in loaded already");
     if (detail::activeState()) throw std::logic_error("another stand-in host is active in this process");
-    if (!state.options.noXlcall32) {
-        void* library = callbackLibrary(state.options.callbackLibrary);
-        using Install = void (*)(int (*)(int, xloper*, int, xloper**), int (*)());
-        auto install = reinterpret_cast<Install>(host::detail::librarySymbol(library, "TaviruneStandInInstall"));
-        if (!install) throw std::runtime_error("the stand-in XLCALL32.DLL has no TaviruneStandInInstall");
-        install(&excel4vHandler, &xlCallVerHandler);
-    }
+    installHandlers(state.options);
     std::error_code error;
     const std::filesystem::path absolute = std::filesystem::absolute(addinPath, error);
     state.addinPath = error ? addinPath : absolute.string();
@@ -162,6 +188,14 @@ void StandInHost::load(const std::string& addinPath) {
 void StandInHost::unload(bool remove) {
     State& state = *state_;
     if (!state.addin) return;
+    if (state.attached) {
+        std::unique_lock guard(state.registry);
+        state.entries.clear();
+        state.addin = nullptr;
+        state.attached = false;
+        detail::setActiveState(nullptr);
+        return;
+    }
     using Lifecycle = int (*)();
     if (remove) {
         if (auto autoRemove = reinterpret_cast<Lifecycle>(detail::librarySymbol(state.addin, "xlAutoRemove"))) autoRemove();

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -169,6 +170,11 @@ struct HostOptions {
     // Fault: range arguments arrive as references of two areas (the range twice), for any code.
     bool multiAreaReferences = false;
     std::string callbackLibrary{};  // path of the stand-in XLCALL32.DLL; empty: the one built with the host
+    // Fault: so many more windows on the main thread, whose class names and titles fill their
+    // arrays unterminated.
+    std::size_t extraWindows = 0;
+    // Fault: calls of these function numbers answer with the given return code, leaving the result.
+    std::map<int, int> failing{};
 };
 
 class StandInHost {
@@ -182,6 +188,10 @@ class StandInHost {
     void load(const std::string& addinPath);
     // xlAutoRemove (when `remove`), then xlAutoClose, then unloads the file.
     void unload(bool remove = false);
+    // Answers the callbacks of add-in code linked into this executable, as load() does for a file
+    // but without calling any entry point: the executable stands for the add-in (its procedures can
+    // be registered) and `addinPath` is its path. unload() ends it, again without entry points.
+    void attach(const std::string& addinPath);
 
     const std::vector<Registration>& registrations() const;
     const std::vector<std::string>& unregistrations() const;

@@ -4,86 +4,17 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <latch>
-#include <map>
-#include <thread>
 
 #include "functions/worksheet_functions.hpp"
-#include "host/standin_host.hpp"
+#include "tests/host/addin_calls.hpp"
 #include "xlframe/xlcall.hpp"
 
 namespace {
 
-using host::Argument;
-using host::Blank;
-using host::ErrorValue;
-using host::Table;
-using host::Value;
+using namespace addin_testing;
 using xlframe::CellMatrix;
-
-const std::string addin = TAVIRUNE_ADDIN;
-const std::string prefix = "Korvanth.Tavirune.";
-
-// --- Data ------------------------------------------------------------------------------------
-
-Table column(const std::vector<Value>& values) {
-    Table t(values.size(), 1);
-    t.cells = values;
-    return t;
-}
-
-Table block(std::size_t rows, std::size_t columns, std::vector<Value> values) {
-    Table t(rows, columns);
-    t.cells = std::move(values);
-    return t;
-}
-
-Table one(Value v) { return block(1, 1, {std::move(v)}); }
-
-// A small portfolio: scores, a challenger's scores, PDs of both, defaults, a category, three drivers.
-struct Portfolio {
-    Table scores, challenger, pds, challengerPds, defaults, categories, drivers;
-    Table grades, gradePds, gradeDefaults, gradeSurvivals, crossDefaults, crossSurvivals;
-};
-
-Portfolio portfolio(std::size_t n) {
-    Portfolio p;
-    std::vector<Value> s, c, pd, cpd, d, cat, drv;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double score = static_cast<double>((i * 37) % 101) / 10.0;
-        const double noise = static_cast<double>((i * 53) % 17) / 17.0;
-        const double probability = 1.0 / (1.0 + std::exp(score - 3.0));
-        const bool defaulted = noise < probability * 0.9;
-        s.push_back(score);
-        c.push_back(score + noise - 0.5);
-        pd.push_back(std::round(probability * 1000) / 1000);
-        cpd.push_back(std::round((probability * 0.8 + 0.01) * 1000) / 1000);
-        d.push_back(defaulted ? 1.0 : 0.0);
-        cat.push_back(std::string(1, static_cast<char>('A' + (i * 7) % 4)));
-        drv.push_back(score);
-        drv.push_back(noise * 10);
-        drv.push_back(static_cast<double>(i % 5));
-    }
-    p.scores = column(s);
-    p.challenger = column(c);
-    p.pds = column(pd);
-    p.challengerPds = column(cpd);
-    p.defaults = column(d);
-    p.categories = column(cat);
-    p.drivers = block(n, 3, drv);
-    p.grades = column({1.0, 2.0, 3.0, 4.0});
-    p.gradePds = column({0.3, 0.15, 0.06, 0.02});
-    p.gradeDefaults = column({24.0, 11.0, 5.0, 2.0});
-    p.gradeSurvivals = column({60.0, 70.0, 90.0, 110.0});
-    p.crossDefaults = block(4, 4, {10.0, 3.0, 0.0, 0.0, 2.0, 7.0, 2.0, 0.0, 0.0, 1.0, 3.0, 1.0, 0.0, 0.0, 1.0, 1.0});
-    p.crossSurvivals = block(4, 4, {30.0, 10.0, 2.0, 0.0, 8.0, 40.0, 12.0, 3.0, 1.0, 9.0, 60.0, 15.0, 0.0, 2.0, 14.0, 90.0});
-    return p;
-}
 
 // --- Calling directly, as the entry wrapper would -------------------------------------------
 
@@ -127,11 +58,6 @@ Table table(const CellMatrix& m) {
     return t;
 }
 
-struct Call {
-    std::string name;  // without the prefix
-    std::vector<Argument> arguments;
-};
-
 Table direct(const Call& call) {
     const auto& a = call.arguments;
     const auto m = [&](std::size_t i) { return matrix(a[i]); };
@@ -165,10 +91,6 @@ Table direct(const Call& call) {
     if (f == "rocCurveIndividual") return table(rocCurveIndividual(m(0), m(1), n(2), n(3), n(4)));
     throw std::logic_error("no function " + f);
 }
-
-Argument R(const Table& t) { return Argument::fromRange(t); }
-Argument V(Value v) { return Argument::fromValue(std::move(v)); }
-Argument M() { return Argument::missing(); }
 
 // One call of each function, on ranges, single values and omitted arguments.
 std::vector<Call> everyFunction(const Portfolio& p) {
@@ -205,22 +127,6 @@ std::vector<Call> everyFunction(const Portfolio& p) {
         {"rocCurveAggregate", {R(p.grades), R(p.gradeDefaults), R(p.gradeSurvivals), V(1.9), V(1.0)}},
         {"rocCurveIndividual", {R(p.scores), R(p.defaults), V(-0.5), V(1.0), V(10.0)}},
     };
-}
-
-// A copy of the add-in in a folder of its own: a fresh instance with its own process-wide state.
-std::filesystem::path freshCopy(const std::string& tag) {
-    const auto folder = std::filesystem::temp_directory_path() /
-                        ("tavirune-addin-" + std::to_string(::getpid()) + "-" + tag) / "addins";
-    std::filesystem::remove_all(folder.parent_path());
-    std::filesystem::create_directories(folder);
-    std::filesystem::copy_file(addin, folder / "Tavirune.xll");
-    return folder / "Tavirune.xll";
-}
-
-Table call(const host::StandInHost& h, const Call& c) {
-    const host::Registration* f = h.find(prefix + c.name);
-    if (!f) throw std::runtime_error(c.name + " is not registered");
-    return h.call(*f, c.arguments);
 }
 
 // --- Registration ----------------------------------------------------------------------------
@@ -346,39 +252,6 @@ TEST_F(Addin, RegistersEveryFunctionUnderAnOlderHost) {
     EXPECT_EQ(h.find(prefix + "getVersion")->typeText, "P");
 }
 
-TEST_F(Addin, HelpTopicNamesAHelpFileBesideTheLibraryOrInItsParentFolder) {
-    const auto copy = freshCopy("help");
-    const auto beside = copy.parent_path() / "Tavirune.chm";
-    const auto parent = copy.parent_path().parent_path() / "Tavirune.chm";
-    {
-        host::StandInHost h;
-        h.load(copy.string());
-        for (const auto& r : h.registrations()) EXPECT_EQ(r.helpTopic, "") << r.name;
-    }
-    {
-        std::ofstream(parent) << "help";
-        host::StandInHost h;
-        h.load(copy.string());
-        const std::string up = copy.parent_path().string() + "/../Tavirune.chm";
-        for (std::size_t i = 0; i < h.registrations().size(); ++i)
-            EXPECT_EQ(h.registrations()[i].helpTopic, up + "!" + std::to_string(i + 1));
-    }
-    {
-        std::ofstream(beside) << "help";
-        host::StandInHost h;
-        h.load(copy.string());
-        for (std::size_t i = 0; i < h.registrations().size(); ++i)
-            EXPECT_EQ(h.registrations()[i].helpTopic, beside.string() + "!" + std::to_string(i + 1));
-    }
-    {
-        // The path the host reports is what counts, not where the file lies.
-        host::StandInHost h({.libraryPath = copy.parent_path().string() + "/Tavirune"});
-        h.load(copy.string());
-        EXPECT_EQ(h.registrations().front().module, copy.parent_path().string() + "/Tavirune");
-        EXPECT_EQ(h.registrations().front().helpTopic, "");
-    }
-}
-
 // --- Calls -----------------------------------------------------------------------------------
 
 TEST_F(Addin, EveryFunctionGivesWhatTheWorksheetFunctionGives) {
@@ -399,26 +272,6 @@ TEST_F(Addin, EveryFunctionGivesWhatTheWorksheetFunctionGives) {
         EXPECT_GT(got.cells.size(), 0u);
     }
     EXPECT_EQ(h.hostAllocations(), 0u);
-}
-
-TEST_F(Addin, TheWorkedExampleOfTheAggregateRocCurve) {
-    host::StandInHost h;
-    h.load(addin);
-    const Table result = call(h, {"rocCurveAggregate", {R(column({1.0, 2.0, 3.0})), R(column({5.0, 3.0, 1.0})),
-                                                        R(column({10.0, 20.0, 30.0})), V(0.0), V(1.0)}});
-    ASSERT_EQ(result.rows, 7u);
-    ASSERT_EQ(result.columns, 2u);
-    EXPECT_EQ(result.at(0, 0), Value(std::string("AUROC")));
-    EXPECT_EQ(result.at(2, 0), Value(std::string("False Alarm Rate")));
-    EXPECT_EQ(result.at(2, 1), Value(std::string("Hit Rate")));
-    EXPECT_EQ(result.at(3, 0), Value(0.0));
-    EXPECT_EQ(result.at(3, 1), Value(0.0));
-    EXPECT_EQ(result.at(6, 0), Value(1.0));
-    EXPECT_EQ(result.at(6, 1), Value(1.0));
-    // A 2 x 2 range of defaults is refused with the function's own text.
-    EXPECT_EQ(call(h, {"rocCurveAggregate", {R(column({1.0, 2.0, 3.0})), R(block(2, 2, {1.0, 2.0, 3.0, 4.0})),
-                                             R(column({10.0, 20.0, 30.0})), V(0.0), V(1.0)}}),
-              one(std::string("The vectors for scores and the number of defaults do not have the same dimension")));
 }
 
 TEST_F(Addin, DoubleArgumentsAreTruncatedTowardZero) {
@@ -476,24 +329,9 @@ TEST_F(Addin, AnArgumentTheFrameCannotConvertGivesItsMessage) {
 
 // --- Lifecycle -------------------------------------------------------------------------------
 
-TEST_F(Addin, CloseWithoutRemoveKeepsTheFunctionsRegistered) {
-    const auto copy = freshCopy("close");
-    host::StandInHost h;
-    h.load(copy.string());
-    h.unload();
-    EXPECT_EQ(h.registrations().size(), 25u);
-    EXPECT_TRUE(h.unregistrations().empty());
-    for (const host::HostCall& c : h.calls()) EXPECT_NE(c.function, xlfUnregister);
-    // Opened again, it registers again and is callable.
-    h.load(copy.string());
-    EXPECT_EQ(h.registrations().size(), 25u);
-    EXPECT_EQ(call(h, {"getVersion", {}}), one(Korvanth::getVersion()));
-}
-
 TEST_F(Addin, RemoveThenCloseDeletesEachNameThenUnregistersIt) {
-    const auto copy = freshCopy("remove");
     host::StandInHost h;
-    h.load(copy.string());
+    h.load(addin);
     const std::vector<host::Registration> registered = h.registrations();
     const std::size_t before = h.calls().size();
     h.unload(true);
@@ -508,71 +346,6 @@ TEST_F(Addin, RemoveThenCloseDeletesEachNameThenUnregistersIt) {
         EXPECT_EQ(calls[2 * i].function, xlfSetName);
         EXPECT_EQ(calls[2 * i].detail, registered[i].name);
         EXPECT_EQ(calls[2 * i + 1].function, xlfUnregister);
-    }
-}
-
-TEST_F(Addin, LoadingAppendsTheLibrarysFolderToPath) {
-    const auto copy = freshCopy("path");
-    const std::string before = std::getenv("PATH") ? std::getenv("PATH") : "";
-    ASSERT_FALSE(before.empty());
-    host::StandInHost h;
-    h.load(copy.string());
-    EXPECT_EQ(std::string(std::getenv("PATH")), before + ":" + copy.parent_path().string());
-    h.unload();
-    ::setenv("PATH", before.c_str(), 1);
-}
-
-// --- Faults a host can cause -----------------------------------------------------------------
-
-TEST_F(Addin, WithoutALibraryPathNothingIsRegistered) {
-    for (int version : {11, 16}) {
-        host::StandInHost h({.version = version, .libraryPathFails = true});
-        EXPECT_THROW(h.load(addin), std::runtime_error);
-        EXPECT_EQ(h.autoOpenResult(), 0);
-        EXPECT_TRUE(h.registrations().empty());
-    }
-}
-
-TEST_F(Addin, WithoutMdCallBack12ANewerHostCannotBeAskedForThePath) {
-    host::StandInHost h({.version = 16, .noMdCallBack12 = true});
-    EXPECT_THROW(h.load(addin), std::runtime_error);
-    EXPECT_EQ(h.autoOpenResult(), 0);
-    EXPECT_TRUE(h.registrations().empty());
-}
-
-TEST_F(Addin, ARejectedRegistrationDoesNotStopTheOthers) {
-    host::StandInHost h({.rejectRegistration = xlretFailed});
-    h.load(addin);
-    EXPECT_EQ(h.autoOpenResult(), 1);
-    EXPECT_TRUE(h.registrations().empty());
-    std::size_t attempts = 0;
-    for (const host::HostCall& c : h.calls()) attempts += c.function == xlfRegister;
-    EXPECT_EQ(attempts, 25u);
-}
-
-TEST_F(Addin, VersionTextsDecideTheRecordGeneration) {
-    struct Case {
-        const char* what;
-        host::HostOptions options;
-        std::string rocType;
-    };
-    std::vector<Case> cases(4);
-    cases[0] = {"uncoercible text with leading digits", {}, "QQQBBB$"};
-    cases[0].options.uncoercibleVersion = true;
-    cases[1] = {"not a text", {}, "PPPBBB"};
-    cases[1].options.versionNotText = true;
-    cases[2] = {"text without digits", {}, "PPPBBB"};
-    cases[2].options.versionText = "unknown";
-    cases[3] = {"version 12", {}, "QQQBBB$"};
-    cases[3].options.version = 12;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        host::StandInHost h(c.options);
-        h.load(addin);
-        ASSERT_NE(h.find(prefix + "rocCurveIndividual"), nullptr);
-        EXPECT_EQ(h.find(prefix + "rocCurveIndividual")->typeText, c.rocType);
-        EXPECT_EQ(call(h, {"getVersion", {}}), one(Korvanth::getVersion()));
-        EXPECT_EQ(h.hostAllocations(), 0u);
     }
 }
 
@@ -626,41 +399,6 @@ TEST_F(Addin, OlderRecordsCutLongResults) {
     host::StandInHost newer({.version = 16});
     newer.load(addin);
     EXPECT_EQ(call(newer, many), whole);
-}
-
-// --- Threads ---------------------------------------------------------------------------------
-
-TEST_F(Addin, AllFunctionsFromEightThreadsAgreeWithOneThread) {
-    const Portfolio p = portfolio(300);
-    host::StandInHost h;
-    h.load(addin);
-    const std::vector<Call> calls = everyFunction(p);
-    std::vector<Table> expected;
-    for (const Call& c : calls) expected.push_back(call(h, c));
-    std::atomic<int> mismatches{0};
-    std::vector<std::thread> threads;
-    // All threads start together and stay until all are done, as a host's calculation threads
-    // do: none ends while the others still set up their temporary memory.
-    std::latch started(8), finished(8);
-    for (int t = 0; t < 8; ++t) {
-        threads.emplace_back([&, t] {
-            started.arrive_and_wait();
-            for (int round = 0; round < 3; ++round) {
-                for (std::size_t i = 0; i < calls.size(); ++i) {
-                    const std::size_t k = (i + static_cast<std::size_t>(t)) % calls.size();
-                    const Table got = call(h, calls[k]);
-                    const bool same = calls[k].name == "generateBootstrapSample"
-                                          ? got.rows == expected[k].rows && got.columns == expected[k].columns
-                                          : got == expected[k];
-                    if (!same) ++mismatches;
-                }
-            }
-            finished.arrive_and_wait();
-        });
-    }
-    for (auto& thread : threads) thread.join();
-    EXPECT_EQ(mismatches.load(), 0);
-    EXPECT_EQ(h.hostAllocations(), 0u);
 }
 
 }  // namespace

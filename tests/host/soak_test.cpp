@@ -14,9 +14,10 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
-#include "host/standin_host.hpp"
+#include "tests/host/addin_calls.hpp"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define TAVIRUNE_SOAK_SANITIZED 1
@@ -31,73 +32,14 @@
 
 namespace {
 
-using host::Argument;
-using host::Blank;
-using host::ErrorValue;
-using host::Table;
-using host::Value;
-
-const std::string addin = TAVIRUNE_ADDIN;
-const std::string prefix = "Korvanth.Tavirune.";
-
-Table column(std::vector<Value> values) {
-    Table t(values.size(), 1);
-    t.cells = std::move(values);
-    return t;
-}
-
-Table block(std::size_t rows, std::size_t columns, std::vector<Value> values) {
-    Table t(rows, columns);
-    t.cells = std::move(values);
-    return t;
-}
-
-Argument R(Table t) { return Argument::fromRange(std::move(t)); }
-Argument V(Value v) { return Argument::fromValue(std::move(v)); }
-Argument M() { return Argument::missing(); }
-Value T(const char* s) { return std::string(s); }
-
-// Scores, a challenger's scores, PDs of both, defaults, categories and three drivers of n obligors.
-struct Portfolio {
-    Table scores, challenger, pds, challengerPds, defaults, categories, drivers;
-};
-
-// Cells assigned in place: moving texts through temporaries trips GCC's uninitialised-use
-// warning under the sanitizers.
-Portfolio portfolio(std::size_t n) {
-    Portfolio p{Table(n, 1), Table(n, 1), Table(n, 1), Table(n, 1), Table(n, 1), Table(n, 1), Table(n, 3)};
-    for (std::size_t i = 0; i < n; ++i) {
-        const double score = static_cast<double>((i * 37) % 101) / 10.0;
-        const double noise = static_cast<double>((i * 53) % 17) / 17.0;
-        const double probability = 1.0 / (1.0 + std::exp(score - 3.0));
-        p.scores.at(i, 0) = score;
-        p.challenger.at(i, 0) = score + noise - 0.5;
-        p.pds.at(i, 0) = std::round(probability * 1000) / 1000;
-        p.challengerPds.at(i, 0) = std::round((probability * 0.8 + 0.01) * 1000) / 1000;
-        p.defaults.at(i, 0) = noise < probability * 0.9 ? 1.0 : 0.0;
-        p.categories.at(i, 0).emplace<std::string>(1, static_cast<char>('A' + (i * 7) % 4));
-        p.drivers.at(i, 0) = score;
-        p.drivers.at(i, 1) = noise * 10;
-        p.drivers.at(i, 2) = static_cast<double>(i % 5);
-    }
-    return p;
-}
-
-struct Call {
-    std::string name;  // without the prefix
-    std::vector<Argument> arguments;
-};
+using namespace addin_testing;
 
 // The pool: valid data of a few sizes, and bad shapes, texts, errors and omitted arguments.
 std::vector<Call> pool() {
     const Portfolio small = portfolio(12), medium = portfolio(60), large = portfolio(250);
-    const Table grades = column({1.0, 2.0, 3.0, 4.0});
-    const Table gradePds = column({0.3, 0.15, 0.06, 0.02});
-    const Table gradeDefaults = column({24.0, 11.0, 5.0, 2.0});
-    const Table gradeSurvivals = column({60.0, 70.0, 90.0, 110.0});
-    const Table crossDefaults = block(4, 4, {10.0, 3.0, 0.0, 0.0, 2.0, 7.0, 2.0, 0.0, 0.0, 1.0, 3.0, 1.0, 0.0, 0.0, 1.0, 1.0});
-    const Table crossSurvivals =
-        block(4, 4, {30.0, 10.0, 2.0, 0.0, 8.0, 40.0, 12.0, 3.0, 1.0, 9.0, 60.0, 15.0, 0.0, 2.0, 14.0, 90.0});
+    const auto& [grades, gradePds, gradeDefaults, gradeSurvivals, crossDefaults, crossSurvivals] =
+        std::tie(small.grades, small.gradePds, small.gradeDefaults, small.gradeSurvivals, small.crossDefaults,
+                 small.crossSurvivals);
     const Table factorNames = block(1, 3, {T("score"), T("noise"), T("bucket")});
     const Table mixed = column({1.0, T("x"), true, ErrorValue{7}, Blank{}});
     const Table sample = block(4, 3, {T("id"), T("grade"), T("pd"), 1.0, T("A"), 0.01, 2.0, T("B"), 0.02, 3.0, T("C"), true});

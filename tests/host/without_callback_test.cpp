@@ -12,26 +12,8 @@ TEST(WithoutMdCallBack12, TheExecutableExportsNone) {
     EXPECT_EQ(::dlsym(self, "MdCallBack12"), nullptr);
 }
 
-TEST(WithoutMdCallBack12, ANewerHostsAddinCannotAskForItsPath) {
-    host::StandInHost h({.version = 16});
-    EXPECT_THROW(h.load(TAVIRUNE_FAKE_ADDIN), std::runtime_error);
-    EXPECT_EQ(h.autoOpenResult(), 0);
-    EXPECT_TRUE(h.registrations().empty());
-}
-
-TEST(WithoutMdCallBack12, AnOlderHostNeedsNone) {
-    host::StandInHost h({.version = 11});
-    h.load(TAVIRUNE_FAKE_ADDIN);
-    EXPECT_EQ(h.registrations().size(), 12u);
-}
-
-}  // namespace
-
-#ifdef TAVIRUNE_ADDIN
-namespace {
-
-// Tavirune.xll on a newer host without MdCallBack12: it learns the version through Excel4v, then
-// cannot ask for its own path with the newer records, so it registers nothing and fails to open.
+// On a newer host it learns the version through Excel4v, then cannot ask for its own path with
+// the newer records, so it registers nothing and fails to open.
 TEST(WithoutMdCallBack12, TaviruneOnANewerHostRegistersNothing) {
     host::StandInHost h({.version = 16});
     EXPECT_THROW(h.load(TAVIRUNE_ADDIN), std::runtime_error);
@@ -46,4 +28,3 @@ TEST(WithoutMdCallBack12, TaviruneOnAnOlderHostRegistersAll) {
 }
 
 }  // namespace
-#endif

@@ -1,3 +1,4 @@
+// Kept only for tests/functions/test_entry_points.cpp until it moves to the stand-in host.
 // A host stand-in for registration tests: installed as the process's callbacks, it records every
 // call with its operands read back as plain values and answers registrations with identifiers.
 #pragma once

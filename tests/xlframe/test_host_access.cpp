@@ -1,243 +1,34 @@
-// The host access object and the lifecycle entry points against a scripted host. The older
-// callbacks come from the callback library the test executable carries under the host's name;
-// MdCallBack12 is installed directly. POSIX only: the scripted host's callback library is built
-// for the native tests.
+// The host access object and the lifecycle entry points against the stand-in host, with the faults
+// it can put in: failing calls, version answers of every kind, a missing library path. POSIX only:
+// paths and the environment are the POSIX ones.
 #if !defined(_WIN32)
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <iostream>
-#include <mutex>
 #include <optional>
-#include <set>
-#include <sstream>
-#include <stdexcept>
 #include <string>
 #include <thread>
-#include <type_traits>
 #include <vector>
 
-#include "xlframe/exceptions.hpp"
+#include "tests/support/capture.hpp"
+#include "tests/xlframe/frame_testing.hpp"
 #include "xlframe/macro_cache.hpp"
 #include "xlframe/path_updater.hpp"
 #include "xlframe/platform.hpp"
 #include "xlframe/singleton.hpp"
 #include "xlframe/xl_callbacks.hpp"
-#include "xlframe/xl_excel.hpp"
-
-extern "C" void TaviruneTestSetExcel4vHandler(EXCEL4VPROC excel4v);
 
 namespace xlframe {
 namespace {
 
-// --- The scripted host -----------------------------------------------------------------------
-
-enum class VersionAnswer { Text, Error, Nil };
-
-struct Call {
-    int function;
-    bool newer;  // through MdCallBack12
-    int count;
-    friend bool operator==(const Call&, const Call&) = default;
-};
-
-struct ScriptedHost {
-    std::mutex mutex;
-    // Script.
-    VersionAnswer versionAnswer = VersionAnswer::Text;
-    std::string versionText = "16.0";
-    int workspaceStatus = xlretSuccess;
-    bool coercible = true;
-    std::string libraryPath = "/nowhere/Tavirune.xll";
-    int libraryPathStatus = xlretSuccess;
-    int messageStatus = xlretSuccess;
-    int hwndStatus = xlretSuccess;
-    int hwnd = 0x1234;
-    // Record.
-    std::vector<Call> calls;
-    std::vector<std::string> events;  // status bar and hooks, in order
-    int workspaceArgument = -1;
-    DWORD coerceTarget = 0;
-    std::set<const void*> live;  // texts handed out and not given back
-    int frees = 0;
-};
-
-ScriptedHost& host() {
-    static ScriptedHost state;
-    return state;
-}
-
-void resetHost() {
-    ScriptedHost& h = host();
-    std::lock_guard<std::mutex> lock(h.mutex);
-    h.versionAnswer = VersionAnswer::Text;
-    h.versionText = "16.0";
-    h.workspaceStatus = xlretSuccess;
-    h.coercible = true;
-    h.libraryPath = "/nowhere/Tavirune.xll";
-    h.libraryPathStatus = xlretSuccess;
-    h.messageStatus = xlretSuccess;
-    h.hwndStatus = xlretSuccess;
-    h.hwnd = 0x1234;
-    h.calls.clear();
-    h.events.clear();
-    h.workspaceArgument = -1;
-    h.coerceTarget = 0;
-    h.frees = 0;
-}
-
-template <class Record>
-using CharOf = std::conditional_t<std::is_same_v<Record, xloper12>, XCHAR, char>;
-
-template <class Record>
-void giveText(Record* result, const std::string& ascii) {
-    using Char = CharOf<Record>;
-    Char* buffer = new Char[ascii.size() + 1];
-    buffer[0] = static_cast<Char>(ascii.size());
-    for (std::size_t i = 0; i < ascii.size(); ++i) buffer[i + 1] = static_cast<Char>(ascii[i]);
-    host().live.insert(buffer);
-    result->val.str = buffer;
-    result->xltype = xltypeStr;
-}
-
-template <class Record>
-std::string readText(const Record& record) {
-    using Unsigned = std::make_unsigned_t<CharOf<Record>>;
-    std::string out;
-    const std::size_t length = static_cast<Unsigned>(record.val.str[0]);
-    for (std::size_t i = 0; i < length; ++i) out.push_back(static_cast<char>(record.val.str[i + 1]));
-    return out;
-}
-
-template <class Record>
-int answer(int xlfn, int count, Record** operands, Record* result) {
-    ScriptedHost& h = host();
-    std::lock_guard<std::mutex> lock(h.mutex);
-    h.calls.push_back({xlfn, std::is_same_v<Record, xloper12>, count});
-    switch (xlfn) {
-        case xlfGetWorkspace:
-            if (count != 1 || (operands[0]->xltype & xltypeMask) != xltypeInt) return xlretInvXloper;
-            h.workspaceArgument = operands[0]->val.w;
-            if (h.workspaceStatus != xlretSuccess) return h.workspaceStatus;
-            if (h.versionAnswer == VersionAnswer::Text) {
-                giveText(result, h.versionText);
-            } else if (h.versionAnswer == VersionAnswer::Error) {
-                result->val.err = xlerrValue;
-                result->xltype = xltypeErr;
-            } else {
-                result->xltype = xltypeNil;
-            }
-            return xlretSuccess;
-        case xlCoerce: {
-            if (count != 2 || (operands[1]->xltype & xltypeMask) != xltypeInt) return xlretInvXloper;
-            h.coerceTarget = static_cast<DWORD>(operands[1]->val.w);
-            const Record& from = *operands[0];
-            if (!h.coercible || (from.xltype & xltypeMask) != xltypeStr || h.coerceTarget != xltypeInt)
-                return xlretFailed;
-            const std::string text = readText(from);
-            char* end = nullptr;
-            const double value = std::strtod(text.c_str(), &end);
-            if (text.empty() || *end != '\0') return xlretFailed;
-            result->val.w = static_cast<decltype(result->val.w)>(value);
-            result->xltype = xltypeInt;
-            return xlretSuccess;
-        }
-        case xlFree:
-            for (int i = 0; i < count; ++i) {
-                ++h.frees;
-                Record* freed = operands[i];
-                if ((freed->xltype & xltypeMask) == xltypeStr && h.live.erase(freed->val.str) == 1)
-                    delete[] freed->val.str;
-            }
-            return xlretSuccess;
-        case xlGetName:
-            if (count != 0) return xlretInvCount;
-            if (h.libraryPathStatus != xlretSuccess) return h.libraryPathStatus;
-            giveText(result, h.libraryPath);
-            return xlretSuccess;
-        case xlcMessage:
-            if (count == 2 && (operands[0]->xltype & xltypeMask) == xltypeBool && operands[0]->val.xbool &&
-                (operands[1]->xltype & xltypeMask) == xltypeStr)
-                h.events.push_back("set " + readText(*operands[1]));
-            else if (count == 1 && (operands[0]->xltype & xltypeMask) == xltypeBool && !operands[0]->val.xbool)
-                h.events.push_back("clear");
-            else
-                return xlretInvXloper;
-            if (h.messageStatus != xlretSuccess) return h.messageStatus;
-            if (result != nullptr) {  // the add-in may pass no result record
-                result->val.xbool = 1;
-                result->xltype = xltypeBool;
-            }
-            return xlretSuccess;
-        case xlGetHwnd:
-            if (h.hwndStatus != xlretSuccess) return h.hwndStatus;
-            result->val.w = static_cast<decltype(result->val.w)>(h.hwnd);
-            result->xltype = xltypeInt;
-            return xlretSuccess;
-        default:
-            return xlretInvXlfn;
-    }
-}
-
-int XLCALLCONV scriptedExcel4v(int xlfn, xloper* result, int count, xloper* operands[]) {
-    return answer<xloper>(xlfn, count, operands, result);
-}
-int XLCALLCONV scriptedMdCallBack12(int xlfn, int count, xloper12* operands[], xloper12* result) {
-    return answer<xloper12>(xlfn, count, operands, result);
-}
-
-// Everything written to the standard error stream while it lives, as messages without "file(line): ".
-class CapturedDiagnostics {
-public:
-    CapturedDiagnostics() : old_(std::cerr.rdbuf(buffer_.rdbuf())) {}
-    ~CapturedDiagnostics() { std::cerr.rdbuf(old_); }
-    CapturedDiagnostics(const CapturedDiagnostics&) = delete;
-    CapturedDiagnostics& operator=(const CapturedDiagnostics&) = delete;
-    std::vector<std::string> messages() const {
-        std::vector<std::string> out;
-        std::istringstream lines(buffer_.str());
-        for (std::string line; std::getline(lines, line);) {
-            const auto colon = line.find("): ");
-            out.push_back(colon == std::string::npos ? line : line.substr(colon + 3));
-        }
-        return out;
-    }
-
-private:
-    std::ostringstream buffer_;
-    std::streambuf* old_;
-};
-
-class HostAccess : public ::testing::Test {
-protected:
-    void SetUp() override {
-        XlfExcel::DeleteInstance();
-        resetHost();
-        TaviruneTestSetExcel4vHandler(&scriptedExcel4v);
-        callbacks::setMdCallBack12(&scriptedMdCallBack12);
-        platform::setWindowProvider(nullptr, nullptr);
-    }
-    void TearDown() override {
-        XlfExcel::DeleteInstance();
-        TaviruneTestSetExcel4vHandler(nullptr);
-        callbacks::setMdCallBack12(nullptr);
-        platform::setWindowProvider(nullptr, nullptr);
-        TempMemory::FreeAll();
-    }
-    static std::vector<Call> calls() {
-        std::lock_guard<std::mutex> lock(host().mutex);
-        return host().calls;
-    }
-    static std::vector<std::string> events() {
-        std::lock_guard<std::mutex> lock(host().mutex);
-        return host().events;
-    }
-};
+using CapturedDiagnostics = tavirune::testing::DiagnosticCapture;
+using testing::AttachedHost;
+using testing::failureText;
 
 // A folder of real files for the help-file search, removed again at the end.
 class TempFolder {
@@ -253,260 +44,145 @@ public:
         std::filesystem::remove_all(root_, ignored);
     }
     std::string path(const std::string& relative) const { return (root_ / relative).string(); }
-    void touch(const std::string& relative) const {
-        std::FILE* f = std::fopen(path(relative).c_str(), "w");
-        ASSERT_NE(f, nullptr);
-        std::fclose(f);
-    }
+    void touch(const std::string& relative) const { std::fclose(std::fopen(path(relative).c_str(), "w")); }
 
 private:
     std::filesystem::path root_;
 };
 
-// --- Initialisation --------------------------------------------------------------------------
-
-TEST_F(HostAccess, Version16ChoosesTheNewerRecordsAndTheirTypeCodes) {
+TEST(HostAccess, GenerationTypeCodesPathAndHelpFileFollowTheHost) {
+    struct Case {
+        int version;
+        const char* helpFile;  // touched, relative to the folder
+        const char* found;     // what the search gives, relative to the folder
+        std::vector<std::string> codes;
+    };
+    const Case cases[] = {
+        {16, "addins/Tavirune.chm", "addins/Tavirune.chm", {"Q", "U", "C%", "K%"}},
+        {11, "Tavirune.chm", "addins/../Tavirune.chm", {"P", "R", "C", "K"}},
+        {12, nullptr, nullptr, {"Q", "U", "C%", "K%"}},
+    };
+    for (const Case& c : cases) {
+        TempFolder folder;
+        if (c.helpFile) folder.touch(c.helpFile);
+        AttachedHost h({.version = c.version}, folder.path("addins/Tavirune.xll"));
+        const XlfExcel& excel = h.open();
+        EXPECT_TRUE(XlfExcel::HasInstance());
+        EXPECT_EQ(&XlfExcel::Instance(), &excel);
+        EXPECT_EQ(excel.excelVersion(), c.version);
+        EXPECT_EQ(excel.excel12(), c.version >= 12);
+        EXPECT_EQ(XlfOper::IsExcel12(), c.version >= 12);
+        std::vector<std::string> codes;
+        for (const char* code : {"XLF_OPER", "XLF_XLOPER", "XLF_WSTR", "XLF_FP"}) codes.push_back(excel.TypeCode(code));
+        EXPECT_EQ(codes, c.codes);
+        for (const char* literal : {"B", "xlf_oper", ""}) EXPECT_EQ(excel.TypeCode(literal), literal);
+        EXPECT_EQ(excel.GetName(), folder.path("addins/Tavirune.xll"));
+        EXPECT_EQ(excel.GetHelpFile(), c.found ? folder.path(c.found) : "");
+        EXPECT_EQ(h->hostAllocations(), 0u);
+    }
+    // A folder of the help file's name is no help file.
     TempFolder folder;
-    folder.touch("addins/Tavirune.chm");
-    host().libraryPath = folder.path("addins/Tavirune.xll");
-
-    const XlfExcel& excel = XlfExcel::Instance();
-    EXPECT_TRUE(XlfExcel::HasInstance());
-    EXPECT_EQ(excel.excelVersion(), 16);
-    EXPECT_TRUE(excel.excel12());
-    EXPECT_TRUE(XlfOper::IsExcel12());
-    EXPECT_EQ(excel.TypeCode("XLF_OPER"), "Q");
-    EXPECT_EQ(excel.TypeCode("XLF_XLOPER"), "U");
-    EXPECT_EQ(excel.TypeCode("XLF_WSTR"), "C%");
-    EXPECT_EQ(excel.TypeCode("XLF_FP"), "K%");
-    EXPECT_EQ(excel.TypeCode("B"), "B");
-    EXPECT_EQ(excel.TypeCode("xlf_oper"), "xlf_oper");
-    EXPECT_EQ(excel.TypeCode(""), "");
-    EXPECT_EQ(excel.GetName(), folder.path("addins/Tavirune.xll"));
-    EXPECT_EQ(excel.GetHelpFile(), folder.path("addins/Tavirune.chm"));
-
-    // The version is asked with the integer 2 and coerced to an integer in the older records;
-    // the library path in the generation just chosen. Every host answer went back to the host.
-    EXPECT_EQ(host().workspaceArgument, 2);
-    EXPECT_EQ(host().coerceTarget, xltypeInt);
-    const std::vector<Call> expected = {{xlfGetWorkspace, false, 1}, {xlCoerce, false, 2}, {xlFree, false, 1},
-                                        {xlFree, false, 1},          {xlGetName, true, 0}, {xlFree, true, 1}};
-    EXPECT_EQ(calls(), expected);
-    EXPECT_TRUE(host().live.empty());
-    EXPECT_EQ(&XlfExcel::Instance(), &excel);
-}
-
-TEST_F(HostAccess, Version11KeepsTheOlderRecordsThroughout) {
-    TempFolder folder;
-    folder.touch("Tavirune.chm");  // only in the parent folder
-    host().versionText = "11.0";
-    host().libraryPath = folder.path("addins/Tavirune.xll");
-
-    const XlfExcel& excel = XlfExcel::Instance();
-    EXPECT_EQ(excel.excelVersion(), 11);
-    EXPECT_FALSE(excel.excel12());
-    EXPECT_FALSE(XlfOper::IsExcel12());
-    EXPECT_EQ(excel.TypeCode("XLF_OPER"), "P");
-    EXPECT_EQ(excel.TypeCode("XLF_XLOPER"), "R");
-    EXPECT_EQ(excel.TypeCode("XLF_WSTR"), "C");
-    EXPECT_EQ(excel.TypeCode("XLF_FP"), "K");
-    EXPECT_EQ(excel.GetName(), folder.path("addins/Tavirune.xll"));
-    EXPECT_EQ(excel.GetHelpFile(), folder.path("addins/../Tavirune.chm"));
-    for (const Call& call : calls()) EXPECT_FALSE(call.newer) << call.function;
-    EXPECT_TRUE(host().live.empty());
+    std::filesystem::create_directories(folder.path("addins/Tavirune.chm"));
+    AttachedHost h({}, folder.path("addins/Tavirune.xll"));
+    EXPECT_EQ(h.open().GetHelpFile(), "");
 }
 
 struct VersionCase {
     const char* name;
-    VersionAnswer answer;
-    std::string text;
-    bool coercible;
-    int workspaceStatus;
+    host::HostOptions options;
     int version;
 };
 
-class HostVersion : public HostAccess, public ::testing::WithParamInterface<VersionCase> {};
+class HostVersion : public ::testing::TestWithParam<VersionCase> {};
 
+// From the answer coerced to an integer, else from its leading digits, else 10.
 TEST_P(HostVersion, FromCoercionElseLeadingDigitsElseTen) {
-    const VersionCase& c = GetParam();
-    host().versionAnswer = c.answer;
-    host().versionText = c.text;
-    host().coercible = c.coercible;
-    host().workspaceStatus = c.workspaceStatus;
-    const XlfExcel& excel = XlfExcel::Instance();
-    EXPECT_EQ(excel.excelVersion(), c.version);
-    EXPECT_EQ(XlfOper::IsExcel12(), c.version >= 12);
-    EXPECT_EQ(excel.TypeCode("XLF_OPER"), c.version >= 12 ? "Q" : "P");
-    EXPECT_TRUE(host().live.empty());
+    AttachedHost h(GetParam().options);
+    const XlfExcel& excel = h.open();
+    EXPECT_EQ(excel.excelVersion(), GetParam().version);
+    EXPECT_EQ(XlfOper::IsExcel12(), GetParam().version >= 12);
+    EXPECT_EQ(h->hostAllocations(), 0u);
+    EXPECT_EQ(h->strayFrees(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, HostVersion,
-    ::testing::Values(VersionCase{"coerced", VersionAnswer::Text, "12", true, xlretSuccess, 12},
-                      VersionCase{"coerced_older", VersionAnswer::Text, "9.5", true, xlretSuccess, 9},
-                      VersionCase{"text_not_coerced", VersionAnswer::Text, "16.0", false, xlretSuccess, 16},
-                      VersionCase{"text_with_tail", VersionAnswer::Text, "14 beta", true, xlretSuccess, 14},
-                      VersionCase{"text_without_digits", VersionAnswer::Text, "Excel", true, xlretSuccess, 0},
-                      VersionCase{"empty_text", VersionAnswer::Text, "", true, xlretSuccess, 0},
-                      VersionCase{"error_answer", VersionAnswer::Error, "", true, xlretSuccess, 10},
-                      VersionCase{"nil_answer", VersionAnswer::Nil, "", true, xlretSuccess, 10},
-                      VersionCase{"failed_call", VersionAnswer::Text, "16.0", true, xlretFailed, 10}),
+    ::testing::Values(VersionCase{"coerced", {.versionText = "12"}, 12},
+                      VersionCase{"coerced_older", {.version = 11, .versionText = "9"}, 9},
+                      VersionCase{"uncoercible", {.uncoercibleVersion = true}, 16},
+                      VersionCase{"text_with_tail", {.versionText = "14 beta"}, 14},
+                      VersionCase{"text_without_digits", {.versionText = "Excel"}, 0},
+                      VersionCase{"empty_text", {.versionText = ""}, 0},
+                      VersionCase{"error_answer", {.versionNotText = true}, 10},
+                      VersionCase{"failed_call", {.failing = {{xlfGetWorkspace, xlretFailed}}}, 10}),
     [](const ::testing::TestParamInfo<VersionCase>& param) { return std::string(param.param.name); });
 
-TEST_F(HostAccess, LibraryPathFailureLeavesAnEmptyPathAndADiagnostic) {
-    host().libraryPathStatus = xlretFailed;
+TEST(HostAccess, LibraryPathFailureLeavesAnEmptyPathAndADiagnostic) {
+    AttachedHost h({.libraryPathFails = true});
     CapturedDiagnostics diagnostics;
-    const XlfExcel& excel = XlfExcel::Instance();
+    const XlfExcel& excel = h.open();
     EXPECT_EQ(excel.GetName(), "");
     EXPECT_EQ(excel.GetHelpFile(), "");
     EXPECT_EQ(diagnostics.messages(), std::vector<std::string>{"Could not get DLL name"});
     EXPECT_EQ(excel.excelVersion(), 16);
 }
 
-TEST_F(HostAccess, NoHelpFileWhenNoneExists) {
-    TempFolder folder;
-    host().libraryPath = folder.path("addins/Tavirune.xll");
-    EXPECT_EQ(XlfExcel::Instance().GetHelpFile(), "");
-    // A folder of the help file's name is no help file.
-    XlfExcel::DeleteInstance();
-    std::filesystem::create_directories(folder.path("addins/Tavirune.chm"));
-    EXPECT_EQ(XlfExcel::Instance().GetHelpFile(), "");
-}
-
-TEST_F(HostAccess, DeletingTheInstanceDetachesTheOlderCallbacks) {
-    XlfExcel::Instance();
+TEST(HostAccess, DeletingTheInstanceDetachesTheOlderCallbacks) {
+    AttachedHost h({.version = 11});
+    h.open();
     XlfExcel::DeleteInstance();
     EXPECT_FALSE(XlfExcel::HasInstance());
-    const std::size_t before = calls().size();
     xloper result{};
     EXPECT_EQ(callbacks::excel4v(xlGetName, &result, 0, nullptr), xlretFailed);
-    EXPECT_EQ(calls().size(), before);
-    // A new instance finds them again.
-    EXPECT_EQ(XlfExcel::Instance().excelVersion(), 16);
+    EXPECT_EQ(h.open().excelVersion(), 11);  // a new instance finds them again
+    EXPECT_EQ(callbacks::excel4v(xlGetName, &result, 0, nullptr), xlretSuccess);
+    xloper* freed[] = {&result};
+    EXPECT_EQ(callbacks::excel4v(xlFree, nullptr, 1, freed), xlretSuccess);
     XlfExcel::DeleteInstance();
     XlfExcel::DeleteInstance();  // twice is harmless
 }
 
-TEST_F(HostAccess, CallsGoThroughTheChosenGeneration) {
-    XlfExcel& excel = XlfExcel::Instance();
-    host().calls.clear();
-    XlfOper result;
-    EXPECT_EQ(excel.Call(xlGetName, result, {}), xlretSuccess);
-    EXPECT_EQ(result.ReadWideString(), L"/nowhere/Tavirune.xll");
-    result.FreeHostMemory();
-    XlfOper flag(true), text(std::string("hello"));
-    const LPXLFOPER operands[] = {flag, text};
-    EXPECT_EQ(excel.Callv(xlcMessage, nullptr, 2, operands), xlretSuccess);
-    EXPECT_EQ(excel.Call(9999, nullptr, {}), xlretInvXlfn);
-    const std::vector<Call> expected = {{xlGetName, true, 0}, {xlFree, true, 1}, {xlcMessage, true, 2}, {9999, true, 0}};
-    EXPECT_EQ(calls(), expected);
-    EXPECT_EQ(events(), std::vector<std::string>{"set hello"});
-}
-
-// --- Status bar ------------------------------------------------------------------------------
-
-TEST_F(HostAccess, StatusBarSetAndClear) {
-    const XlfExcel& excel = XlfExcel::Instance();
+TEST(HostAccess, StatusBarAndItsFailures) {
+    AttachedHost h;
+    const XlfExcel& excel = h.open();
     excel.SendMessage("Registering library...");
+    EXPECT_EQ(h->statusBar(), "Registering library...");
     excel.ClearMessage();
-    EXPECT_EQ(events(), (std::vector<std::string>{"set Registering library...", "clear"}));
-}
-
-TEST_F(HostAccess, StatusBarFailuresFollowTheStatusRules) {
-    const XlfExcel& excel = XlfExcel::Instance();
+    EXPECT_EQ(h->statusBar(), "");
     CapturedDiagnostics diagnostics;
-    host().messageStatus = xlretFailed;
-    try {
-        excel.SendMessage("x");
-        ADD_FAILURE() << "no exception";
-    } catch (const XlfGeneralException& error) {
-        EXPECT_STREQ(error.what(), "command failed Set Status Bar");
-    }
-    host().messageStatus = xlretInvCount;
-    try {
-        excel.ClearMessage();
-        ADD_FAILURE() << "no exception";
-    } catch (const XlfGeneralException& error) {
-        EXPECT_STREQ(error.what(), "invalid number of arguments Clear Status Bar");
-    }
-    host().messageStatus = xlretAbort;
+    h->options().failing[xlcMessage] = xlretFailed;
+    EXPECT_EQ(failureText([&] { excel.SendMessage("x"); }), "command failed Set Status Bar");
+    h->options().failing[xlcMessage] = xlretInvCount;
+    EXPECT_EQ(failureText([&] { excel.ClearMessage(); }), "invalid number of arguments Clear Status Bar");
+    h->options().failing[xlcMessage] = xlretAbort;
     EXPECT_THROW(excel.SendMessage("x"), XlfExceptionAbort);
-    const std::vector<std::string> messages = diagnostics.messages();
-    ASSERT_GE(messages.size(), 2u);
-    EXPECT_EQ(messages[0], "command failed Set Status Bar");
-    EXPECT_EQ(messages[1], "invalid number of arguments Clear Status Bar");
+    EXPECT_EQ(diagnostics.messages(), (std::vector<std::string>{"command failed Set Status Bar",
+                                                                "invalid number of arguments Clear Status Bar", "abort"}));
 }
 
-// --- Function wizard and main window ----------------------------------------------------------
-
-std::mutex windowsMutex;
-std::vector<platform::ThreadId> askedThreads;
-std::string wizardTitle;
-
-std::vector<platform::WindowInfo> hostThreadWindows(platform::ThreadId thread) {
-    std::lock_guard<std::mutex> lock(windowsMutex);
-    askedThreads.push_back(thread);
-    platform::WindowInfo wizard;
-    wizard.handle = 5;
-    wizard.className = "bosa_sdm_XL9";
-    wizard.title = wizardTitle;
-    return {wizard};
-}
-
-std::vector<platform::WindowInfo> hostTopLevelWindows() {
-    platform::WindowInfo other, main;
-    other.handle = 0x70001234;
-    other.className = "EXCEL7";
-    main.handle = 0x50001234;
-    main.className = "XLMAIN";
-    return {other, main};
-}
-
-TEST_F(HostAccess, FunctionWizardThreadsAskForTheWindowsOfTheCreatingThread) {
-    {
-        std::lock_guard<std::mutex> lock(windowsMutex);
-        askedThreads.clear();
-        wizardTitle = "Function Arguments";
+// The wizard is looked for among the windows of the thread that opened the host access, whichever
+// thread asks.
+TEST(HostAccess, FunctionWizardAndMainWindowOfTheHostsThread) {
+    for (int version : {16, 11}) {
+        AttachedHost h({.version = version});
+        const XlfExcel& excel = h.open();
+        EXPECT_FALSE(excel.InFunctionWizard());
+        h->options().functionWizardOpen = true;
+        EXPECT_TRUE(excel.InFunctionWizard());
+        bool onOtherThread = false;
+        std::thread([&] { onOtherThread = excel.InFunctionWizard(); }).join();
+        EXPECT_TRUE(onOtherThread);
+        h->options().functionWizardTitle = "Paste Function";
+        EXPECT_FALSE(excel.InFunctionWizard());
+        // The older records carry the low 16 bits of the handle only.
+        const std::vector<platform::WindowInfo> windows = platform::topLevelWindows();
+        ASSERT_FALSE(windows.empty());
+        EXPECT_EQ(excel.GetMainWindow(), windows[0].handle);
+        CapturedDiagnostics diagnostics;
+        h->options().failing[xlGetHwnd] = xlretFailed;
+        EXPECT_EQ(failureText([&] { excel.GetMainWindow(); }), "xlGetHwnd call failed");
     }
-    const XlfExcel& excel = XlfExcel::Instance();
-    EXPECT_FALSE(excel.InFunctionWizard());  // no windows at all
-    platform::setWindowProvider(&hostThreadWindows, &hostTopLevelWindows);
-    EXPECT_TRUE(excel.InFunctionWizard());
-    wizardTitle = "Paste Function";
-    EXPECT_FALSE(excel.InFunctionWizard());
-    wizardTitle = "Function Arguments";
-    bool onOtherThread = false;
-    std::thread([&] { onOtherThread = excel.InFunctionWizard(); }).join();
-    EXPECT_TRUE(onOtherThread);
-    std::lock_guard<std::mutex> lock(windowsMutex);
-    ASSERT_EQ(askedThreads.size(), 3u);
-    for (platform::ThreadId thread : askedThreads) EXPECT_EQ(thread, platform::currentThreadId());
 }
-
-TEST_F(HostAccess, MainWindowFromTheLowBitsTheHostGives) {
-    const XlfExcel& excel = XlfExcel::Instance();
-    platform::setWindowProvider(&hostThreadWindows, &hostTopLevelWindows);
-    EXPECT_EQ(excel.GetMainWindow(), 0x50001234u);
-    CapturedDiagnostics diagnostics;
-    host().hwnd = 0x4321;
-    try {
-        excel.GetMainWindow();
-        ADD_FAILURE() << "no exception";
-    } catch (const XlfGeneralException& error) {
-        EXPECT_STREQ(error.what(), "xlGetHwnd no match for partial handle");
-    }
-    host().hwndStatus = xlretFailed;
-    try {
-        excel.GetMainWindow();
-        ADD_FAILURE() << "no exception";
-    } catch (const XlfGeneralException& error) {
-        EXPECT_STREQ(error.what(), "xlGetHwnd call failed");
-    }
-    EXPECT_EQ(diagnostics.messages(),
-              (std::vector<std::string>{"xlGetHwnd no match for partial handle", "xlGetHwnd call failed"}));
-}
-
-// --- PATH ------------------------------------------------------------------------------------
 
 class SavedPath {
 public:
@@ -522,65 +198,45 @@ private:
     std::optional<std::string> saved_;
 };
 
-std::string executableFolder() {
-    const std::string exe = platform::modulePathOf(reinterpret_cast<const void*>(&executableFolder));
-    return exe.substr(0, exe.rfind('/'));
-}
+std::string executableFile() { return platform::modulePathOf(reinterpret_cast<const void*>(&executableFile)); }
+std::string executableFolder() { return executableFile().substr(0, executableFile().rfind('/')); }
 
-TEST_F(HostAccess, PathGetsTheLibraryFolderAppended) {
+TEST(HostAccess, PathGetsTheLibraryFolderAppendedUnlessEmptyOrMissing) {
     SavedPath saved;
-    XlfExcel::Instance();
+    AttachedHost h;
+    h.open();
     ASSERT_EQ(setenv("PATH", "/usr/bin:/bin", 1), 0);
-    CapturedDiagnostics diagnostics;
-    PathUpdater::Update();
-    EXPECT_EQ(platform::getEnvironment("PATH"), std::optional<std::string>("/usr/bin:/bin:" + executableFolder()));
-    EXPECT_EQ(diagnostics.messages(), std::vector<std::string>{" PATH set successfully "});
-    // The module's file name was shown on the status bar.
-    const std::string exe = platform::modulePathOf(reinterpret_cast<const void*>(&executableFolder));
-    EXPECT_EQ(events(), std::vector<std::string>{"set " + exe});
-}
-
-TEST_F(HostAccess, EmptyOrMissingPathIsLeftAlone) {
-    SavedPath saved;
-    XlfExcel::Instance();
+    {
+        CapturedDiagnostics diagnostics;
+        PathUpdater::Update();
+        EXPECT_EQ(platform::getEnvironment("PATH"), std::optional<std::string>("/usr/bin:/bin:" + executableFolder()));
+        EXPECT_EQ(diagnostics.messages(), std::vector<std::string>{" PATH set successfully "});
+        EXPECT_EQ(h->statusBar(), executableFile());  // the module's file name was shown
+    }
     const std::vector<std::string> expected = {" Could not obtain PATH Environment variable ",
                                                " Warning: Unable to initialise PATH to directory of library "};
-    {
-        ASSERT_EQ(setenv("PATH", "", 1), 0);
+    for (const bool empty : {true, false}) {
+        ASSERT_EQ(empty ? setenv("PATH", "", 1) : unsetenv("PATH"), 0);
         CapturedDiagnostics diagnostics;
         PathUpdater::Update();
-        EXPECT_EQ(platform::getEnvironment("PATH"), std::optional<std::string>(""));
+        EXPECT_EQ(platform::getEnvironment("PATH"), empty ? std::optional<std::string>("") : std::nullopt);
         EXPECT_EQ(diagnostics.messages(), expected);
     }
-    {
-        ASSERT_EQ(unsetenv("PATH"), 0);
-        CapturedDiagnostics diagnostics;
-        PathUpdater::Update();
-        EXPECT_EQ(platform::getEnvironment("PATH"), std::nullopt);
-        EXPECT_EQ(diagnostics.messages(), expected);
-    }
-    EXPECT_EQ(events().size(), 2u);  // the file name was still shown each time
 }
 
 // --- Lifecycle -------------------------------------------------------------------------------
 
-void recordRegisterAll() {
-    std::lock_guard<std::mutex> lock(host().mutex);
-    host().events.push_back("RegisterAll");
-}
-void recordUnregisterAll() {
-    std::lock_guard<std::mutex> lock(host().mutex);
-    host().events.push_back("UnregisterAll");
-}
+AttachedHost* current = nullptr;
+std::vector<std::string> events;
+
+void recordRegisterAll() { events.push_back("RegisterAll under " + (*current)->statusBar()); }
+void recordUnregisterAll() { events.push_back("UnregisterAll"); }
 void failingRegisterAll() { throw XlfGeneralException("Could not get library name"); }
 void failingUnregisterAll() { throw std::runtime_error("host gone"); }
 
 struct RecordingAction : MacroAction {
     explicit RecordingAction(std::string name) : name_(std::move(name)) {}
-    void execute() override {
-        std::lock_guard<std::mutex> lock(host().mutex);
-        host().events.push_back(name_);
-    }
+    void execute() override { events.push_back(name_ + " under '" + (*current)->statusBar() + "'"); }
     std::string name_;
 };
 
@@ -588,39 +244,38 @@ struct ThrowingAction : MacroAction {
     void execute() override { throw 42; }
 };
 
-class Lifecycle : public HostAccess {
+// Adds the action to the list for the time of the test.
+template <class List>
+struct Added {
+    explicit Added(MacroAction* action) : action_(action) { singleton<MacroCache<List>>::instance().add(action); }
+    ~Added() { singleton<MacroCache<List>>::instance().remove(action_); }
+    MacroAction* action_;
+};
+
+class Lifecycle : public ::testing::Test {
 protected:
     void SetUp() override {
-        HostAccess::SetUp();
+        current = &host_;
+        events.clear();
         ResetBeingRemoved();
         SetRegistrationHooks(&recordRegisterAll, &recordUnregisterAll);
     }
     void TearDown() override {
         SetRegistrationHooks(nullptr, nullptr);
         ResetBeingRemoved();
-        HostAccess::TearDown();
-    }
-    // The events after the first open in the process, which also shows the module's name.
-    static std::vector<std::string> eventsWithoutModuleName() {
-        std::vector<std::string> out;
-        for (const std::string& e : events())
-            if (e.find(executableName()) == std::string::npos) out.push_back(e);
-        return out;
-    }
-    static std::string executableName() {
-        return platform::modulePathOf(reinterpret_cast<const void*>(&executableFolder));
+        TempMemory::FreeAll();
+        current = nullptr;
     }
     SavedPath savedPath_;
+    AttachedHost host_;
 };
 
 TEST_F(Lifecycle, OpenRegistersUnderAStatusMessageThenRunsTheOpenActions) {
     RecordingAction action("open action");
-    singleton<MacroCache<Open>>::instance().add(&action);
+    Added<Open> added(&action);
     EXPECT_EQ(xlAutoOpen(), 1);
-    singleton<MacroCache<Open>>::instance().remove(&action);
     EXPECT_TRUE(XlfExcel::HasInstance());
-    EXPECT_EQ(eventsWithoutModuleName(),
-              (std::vector<std::string>{"set Registering library...", "RegisterAll", "clear", "open action"}));
+    EXPECT_EQ(events, (std::vector<std::string>{"RegisterAll under Registering library...", "open action under ''"}));
 }
 
 TEST_F(Lifecycle, OpenAppendsTheFolderToPathOncePerProcess) {
@@ -636,57 +291,46 @@ TEST_F(Lifecycle, OpenAppendsTheFolderToPathOncePerProcess) {
 }
 
 TEST_F(Lifecycle, AFailureInOpenReturnsZeroAndStopsThere) {
-    SetRegistrationHooks(&failingRegisterAll, &recordUnregisterAll);
     RecordingAction action("open action");
-    singleton<MacroCache<Open>>::instance().add(&action);
+    Added<Open> added(&action);
+    SetRegistrationHooks(&failingRegisterAll, &recordUnregisterAll);
     EXPECT_EQ(xlAutoOpen(), 0);
-    EXPECT_EQ(eventsWithoutModuleName(), std::vector<std::string>{"set Registering library..."});
-
-    host().events.clear();
-    host().messageStatus = xlretFailed;
+    EXPECT_EQ(host_->statusBar(), "Registering library...");
     SetRegistrationHooks(&recordRegisterAll, &recordUnregisterAll);
+    host_->options().failing[xlcMessage] = xlretFailed;
     EXPECT_EQ(xlAutoOpen(), 0);
-    singleton<MacroCache<Open>>::instance().remove(&action);
-    for (const std::string& e : events()) EXPECT_NE(e, "RegisterAll");
-
-    host().events.clear();
-    host().messageStatus = xlretSuccess;
+    EXPECT_TRUE(events.empty());
+    host_->options().failing.clear();
     ThrowingAction throwing;
-    singleton<MacroCache<Open>>::instance().add(&throwing);
+    Added<Open> addedThrowing(&throwing);
     EXPECT_EQ(xlAutoOpen(), 0);  // anything thrown, of any type
-    singleton<MacroCache<Open>>::instance().remove(&throwing);
 }
 
 TEST_F(Lifecycle, NoHooksMeansNothingRegistered) {
     SetRegistrationHooks(nullptr, nullptr);
     EXPECT_EQ(xlAutoOpen(), 1);
-    EXPECT_EQ(eventsWithoutModuleName(), (std::vector<std::string>{"set Registering library...", "clear"}));
     EXPECT_EQ(xlAutoRemove(), 1);
     EXPECT_EQ(xlAutoClose(), 1);
+    EXPECT_TRUE(events.empty());
 }
 
-TEST_F(Lifecycle, CloseWithoutRemoveKeepsTheRegistrations) {
+TEST_F(Lifecycle, CloseWithoutRemoveKeepsTheRegistrationsRemoveThenCloseUnregistersOnce) {
     ASSERT_EQ(xlAutoOpen(), 1);
-    RecordingAction action("close action");
-    singleton<MacroCache<Close>>::instance().add(&action);
-    host().events.clear();
+    RecordingAction removeAction("remove action"), closeAction("close action");
+    Added<Remove> addedRemove(&removeAction);
+    Added<Close> addedClose(&closeAction);
+    events.clear();
     {
         CapturedDiagnostics diagnostics;
         EXPECT_EQ(xlAutoClose(), 1);
         EXPECT_EQ(diagnostics.messages(), std::vector<std::string>{"Releasing resources"});
     }
-    singleton<MacroCache<Close>>::instance().remove(&action);
-    EXPECT_EQ(events(), std::vector<std::string>{"close action"});
+    EXPECT_EQ(events, std::vector<std::string>{"close action under ''"});
     EXPECT_FALSE(XlfExcel::HasInstance());
     EXPECT_EQ(TempMemory::ArenaSize(), 0u);
-}
 
-TEST_F(Lifecycle, RemoveThenCloseUnregistersOnce) {
     ASSERT_EQ(xlAutoOpen(), 1);
-    RecordingAction removeAction("remove action"), closeAction("close action");
-    singleton<MacroCache<Remove>>::instance().add(&removeAction);
-    singleton<MacroCache<Close>>::instance().add(&closeAction);
-    host().events.clear();
+    events.clear();
     {
         CapturedDiagnostics diagnostics;
         EXPECT_EQ(xlAutoRemove(), 1);
@@ -694,16 +338,12 @@ TEST_F(Lifecycle, RemoveThenCloseUnregistersOnce) {
         EXPECT_EQ(xlAutoClose(), 1);
         EXPECT_EQ(diagnostics.messages(), (std::vector<std::string>{"Addin being unloaded", "Releasing resources"}));
     }
-    EXPECT_EQ(events(), (std::vector<std::string>{"remove action", "close action", "UnregisterAll"}));
-    EXPECT_FALSE(XlfExcel::HasInstance());
-
+    EXPECT_EQ(events, (std::vector<std::string>{"remove action under ''", "close action under ''", "UnregisterAll"}));
     // Added again and closed without removal: the new registrations stay.
-    host().events.clear();
+    events.clear();
     ASSERT_EQ(xlAutoOpen(), 1);
     EXPECT_EQ(xlAutoClose(), 1);
-    singleton<MacroCache<Remove>>::instance().remove(&removeAction);
-    singleton<MacroCache<Close>>::instance().remove(&closeAction);
-    for (const std::string& e : events()) EXPECT_NE(e, "UnregisterAll");
+    EXPECT_EQ(std::count(events.begin(), events.end(), "UnregisterAll"), 0);
 }
 
 TEST_F(Lifecycle, CloseAndRemoveSwallowEveryFailure) {
@@ -718,14 +358,13 @@ TEST_F(Lifecycle, CloseAndRemoveSwallowEveryFailure) {
     }
     ResetBeingRemoved();
     ThrowingAction throwing;
-    singleton<MacroCache<Remove>>::instance().add(&throwing);
+    Added<Remove> added(&throwing);
     {
         CapturedDiagnostics diagnostics;
         EXPECT_EQ(xlAutoRemove(), 1);
         EXPECT_EQ(diagnostics.messages(),
                   (std::vector<std::string>{"Addin being unloaded", "Something bad happened in xlAutoRemove"}));
     }
-    singleton<MacroCache<Remove>>::instance().remove(&throwing);
     EXPECT_FALSE(IsBeingRemoved());  // the flag is set only after the actions ran
     xlGenDoc();                      // does nothing
 }

@@ -28,17 +28,8 @@ struct WizardCase {
     bool open;
 };
 
-class FunctionWizardRule : public ::testing::TestWithParam<WizardCase> {};
-
-TEST_P(FunctionWizardRule, DecidesOnTheFirstReadableWizardWindow) {
-    EXPECT_EQ(IsFunctionWizardOpen(GetParam().windows), GetParam().open);
-}
-
-const std::string longTitle = std::string(300, 'x');
-
-INSTANTIATE_TEST_SUITE_P(
-    Windows, FunctionWizardRule,
-    ::testing::Values(
+TEST(FunctionWizardRule, DecidesOnTheFirstReadableWizardWindow) {
+    const WizardCase cases[] = {
         WizardCase{"no_windows", {}, false},
         WizardCase{"paste_dialog", {window(1, "bosa_sdm_XL9", "Paste Function")}, false},
         WizardCase{"wizard", {window(1, "bosa_sdm_XL9", "Function Arguments")}, true},
@@ -70,8 +61,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Only the first 255 characters of a title are read.
         WizardCase{"paste_beyond_title_limit", {window(1, "bosa_sdm_XL9", std::string(255, 'x') + "Paste")}, true},
         WizardCase{"paste_at_title_limit", {window(1, "bosa_sdm_XL9", std::string(250, 'x') + "Paste")}, false},
-        WizardCase{"class_name_beyond_limit", {window(1, std::string(255, 'a') + "bosa_sdm_XL", "x")}, false}),
-    [](const ::testing::TestParamInfo<WizardCase>& param) { return std::string(param.param.name); });
+        WizardCase{"class_name_beyond_limit", {window(1, std::string(255, 'a') + "bosa_sdm_XL", "x")}, false}};
+    for (const WizardCase& c : cases) EXPECT_EQ(IsFunctionWizardOpen(c.windows), c.open) << c.name;
+}
 
 // --- Main window -----------------------------------------------------------------------------
 
@@ -103,18 +95,8 @@ struct HelpCase {
     std::string help;
 };
 
-class HelpFileRule : public ::testing::TestWithParam<HelpCase> {};
-
-TEST_P(HelpFileRule, BesideOrInTheParentFolder) {
-    std::set<std::string> files = GetParam().files;
-    existingFiles = &files;
-    EXPECT_EQ(FindHelpFile(GetParam().library, &fakeExists), GetParam().help);
-    existingFiles = nullptr;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Paths, HelpFileRule,
-    ::testing::Values(
+TEST(HelpFileRule, BesideOrInTheParentFolder) {
+    const HelpCase cases[] = {
         HelpCase{"beside", R"(C:\addins\Tavirune.xll)", {R"(C:\addins\Tavirune.chm)", R"(C:\Tavirune.chm)"},
                  R"(C:\addins\Tavirune.chm)"},
         HelpCase{"parent", R"(C:\addins\Tavirune.xll)", {R"(C:\Tavirune.chm)", R"(C:\addins\..\Tavirune.chm)"},
@@ -132,8 +114,14 @@ INSTANTIATE_TEST_SUITE_P(
         HelpCase{"posix_parent", "/opt/addins/Tavirune.xll", {"/opt/addins/../Tavirune.chm"},
                  "/opt/addins/../Tavirune.chm"},
         HelpCase{"last_separator_counts", R"(C:\a/b\T.xll)", {R"(C:\a/b\..\T.chm)"}, R"(C:\a/b\..\T.chm)"},
-        HelpCase{"root_folder", R"(\T.xll)", {R"(\..\T.chm)"}, R"(\..\T.chm)"}),
-    [](const ::testing::TestParamInfo<HelpCase>& param) { return std::string(param.param.name); });
+        HelpCase{"root_folder", R"(\T.xll)", {R"(\..\T.chm)"}, R"(\..\T.chm)"}};
+    for (const HelpCase& c : cases) {
+        std::set<std::string> files = c.files;
+        existingFiles = &files;
+        EXPECT_EQ(FindHelpFile(c.library, &fakeExists), c.help) << c.name;
+        existingFiles = nullptr;
+    }
+}
 
 TEST(HelpFileRule, AsksForTheBesideFileFirst) {
     static std::vector<std::string> asked;
@@ -157,24 +145,17 @@ struct PathCase {
     std::string newPath;
 };
 
-class PathRule : public ::testing::TestWithParam<PathCase> {};
-
-TEST_P(PathRule, AppendsTheModuleFolder) {
-    const PathCase& c = GetParam();
-    EXPECT_EQ(AppendLibraryFolder(c.oldPath, c.module, c.list, c.separator), c.newPath);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Values, PathRule,
-    ::testing::Values(
+TEST(PathRule, AppendsTheModuleFolder) {
+    const PathCase cases[] = {
         PathCase{"windows", R"(C:\Windows)", R"(C:\addins\Tavirune.xll)", ';', '\\', R"(C:\Windows;C:\addins)"},
         PathCase{"windows_list", R"(C:\Windows;C:\bin)", R"(D:\x\y\T.xll)", ';', '\\', R"(C:\Windows;C:\bin;D:\x\y)"},
         PathCase{"no_separator", R"(C:\Windows)", "Tavirune.xll", ';', '\\', R"(C:\Windows;Tavirune.xll)"},
         PathCase{"empty_old", "", R"(C:\addins\Tavirune.xll)", ';', '\\', ""},
         PathCase{"posix", "/usr/bin:/bin", "/opt/addins/Tavirune.xll", ':', '/', "/usr/bin:/bin:/opt/addins"},
         PathCase{"posix_root", "/bin", "/Tavirune.xll", ':', '/', "/bin:/"},
-        PathCase{"other_separator_ignored", "/bin", R"(/opt/a\b.xll)", ':', '/', R"(/bin:/opt)"}),
-    [](const ::testing::TestParamInfo<PathCase>& param) { return std::string(param.param.name); });
+        PathCase{"other_separator_ignored", "/bin", R"(/opt/a\b.xll)", ':', '/', R"(/bin:/opt)"}};
+    for (const PathCase& c : cases) EXPECT_EQ(AppendLibraryFolder(c.oldPath, c.module, c.list, c.separator), c.newPath) << c.name;
+}
 
 // --- Version text ----------------------------------------------------------------------------
 

@@ -1,27 +1,36 @@
+// The operand records of both generations against the stand-in host, which answers coercion,
+// release and the active sheet as a spreadsheet does.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <typeinfo>
 #include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "fake_host.hpp"
-#include "xlframe/exceptions.hpp"
+#include "tests/support/capture.hpp"
+#include "tests/xlframe/frame_testing.hpp"
 #include "xlframe/platform.hpp"
 #include "xlframe/utf.hpp"
 #include "xlframe/xl_callbacks.hpp"
-#include "xlframe/xl_oper.hpp"
 
 namespace xlframe {
 namespace {
 
 using namespace xlframe::testing;
+using CaptureErr = tavirune::testing::DiagnosticCapture;
 
+// Host version 16 for the newer records, 11 for the older.
 template <class Record>
 class OperTest : public ::testing::Test {
 protected:
-    FakeHostScope<Record> host_;
+    OperTest() : host_({.version = isXloper12<Record> ? 16 : 11}) { host_.open(); }
+    void TearDown() override {
+        EXPECT_EQ(host_->hostAllocations(), 0u);  // every record the host handed over came back
+        EXPECT_EQ(host_->strayFrees(), 0u);
+    }
+    AttachedHost host_;
     TempMemory::EntryGuard guard_;
     Records<Record> make_;
 };
@@ -38,55 +47,30 @@ TYPED_TEST_SUITE(OperTest, Generations, GenerationNames);
 
 // --- Reading values ---------------------------------------------------------------------------
 
-TYPED_TEST(OperTest, ReadDoubleTakesNumbersIntegersAndFlagsAndCoercesTheRest) {
+// Numbers, integers and flags read directly; texts and arrays through the host's coercion.
+TYPED_TEST(OperTest, ValueReadsTruncateSaturateAndCoerce) {
     auto& m = this->make_;
+    const int most = std::numeric_limits<int>::max(), least = std::numeric_limits<int>::min();
     struct Case {
         TypeParam& record;
-        double expected;
-        int hostCalls;
+        double number;
+        bool flag;
+        int integer;
     } cases[] = {
-        {m.number(2.5), 2.5, 0},
-        {m.integer(-7), -7.0, 0},
-        {m.boolean(true), 1.0, 0},
-        {m.boolean(false), 0.0, 0},
-        {m.ascii("3.25"), 3.25, 1},
-        {m.array(1, 2, {m.number(4.5), m.number(1)}), 4.5, 1},
+        {m.number(2.9), 2.9, true, 2},        {m.number(-2.9), -2.9, true, -2},    {m.number(0.0), 0.0, false, 0},
+        {m.number(1e300), 1e300, true, most}, {m.number(-1e300), -1e300, true, least}, {m.integer(-7), -7.0, true, -7},
+        {m.integer(0), 0.0, false, 0},        {m.boolean(true), 1.0, true, 1},     {m.boolean(false), 0.0, false, 0},
+        {m.ascii("12.9"), 12.9, true, 12},    {m.array(1, 2, {m.number(4.5), m.number(1)}), 4.5, true, 4},
     };
     for (const Case& c : cases) {
-        fakeHost().calls = 0;
-        EXPECT_EQ(XlfOper(op(c.record)).ReadDouble("x"), c.expected);
-        EXPECT_EQ(fakeHost().calls, c.hostCalls);
+        EXPECT_EQ(XlfOper(op(c.record)).ReadDouble("x"), c.number) << c.number;
+        if ((c.record.xltype & xltypeMask) != xltypeStr) {
+            EXPECT_EQ(XlfOper(op(c.record)).ReadBool(), c.flag) << c.number;
+        }
+        EXPECT_EQ(XlfOper(op(c.record)).ReadInt(), c.integer) << c.number;
     }
-}
-
-TYPED_TEST(OperTest, ReadBoolTakesFlagsAndNumbersAndCoercesTheRest) {
-    auto& m = this->make_;
-    struct Case {
-        TypeParam& record;
-        bool expected;
-    } cases[] = {
-        {m.boolean(true), true}, {m.number(0.0), false}, {m.number(-0.5), true},
-        {m.integer(0), false},   {m.integer(3), true},   {m.ascii("TRUE"), true},
-        {m.ascii("FALSE"), false},
-    };
-    for (const Case& c : cases) EXPECT_EQ(XlfOper(op(c.record)).ReadBool(), c.expected);
-}
-
-TYPED_TEST(OperTest, ReadIntTruncatesTowardZeroAndSaturates) {
-    auto& m = this->make_;
-    struct Case {
-        TypeParam& record;
-        int expected;
-    } cases[] = {
-        {m.integer(12), 12},
-        {m.number(2.9), 2},
-        {m.number(-2.9), -2},
-        {m.number(1e300), std::numeric_limits<int>::max()},
-        {m.number(-1e300), std::numeric_limits<int>::min()},
-        {m.boolean(true), 1},
-        {m.ascii("12.9"), 12},
-    };
-    for (const Case& c : cases) EXPECT_EQ(XlfOper(op(c.record)).ReadInt(), c.expected);
+    EXPECT_TRUE(XlfOper(op(m.ascii("TRUE"))).ReadBool());
+    EXPECT_FALSE(XlfOper(op(m.ascii("FALSE"))).ReadBool());
 }
 
 TYPED_TEST(OperTest, ValueReadsFailWithComposedTexts) {
@@ -117,13 +101,9 @@ TYPED_TEST(OperTest, ValueReadsFailWithComposedTexts) {
         {failureText([&] { XlfOper(op(error)).ReadString("s"); }), "command failed, s Conversion to String"},
     };
     for (const Case& c : cases) EXPECT_EQ(c.got, c.expected);
-}
-
-TYPED_TEST(OperTest, FailuresWriteTheirDiagnosticLineFirst) {
-    TypeParam& missing = this->make_.missing();
-    CaptureErr err;
-    EXPECT_THROW(XlfOper(op(missing)).ReadDouble("pd"), XlfGeneralException);
-    EXPECT_EQ(err.messages(), std::vector<std::string>{"parameter is missing, pd Conversion to Double"});
+    // Each failure wrote its diagnostic line first.
+    ASSERT_EQ(err.messages().size(), std::size(cases));
+    EXPECT_EQ(err.messages()[0], cases[0].expected);
     EXPECT_NE(err.text().find("xl_oper.cpp("), std::string::npos);
 }
 
@@ -132,21 +112,14 @@ TYPED_TEST(OperTest, TextReadsCoerceOtherTypesAndGiveTheHostsTextBack) {
     struct Case {
         TypeParam& record;
         const char* expected;
-        int frees;
     } cases[] = {
-        {m.ascii("plain"), "plain", 0},
-        {m.ascii(""), "", 0},
-        {m.number(2.5), "2.5", 1},
-        {m.integer(42), "42", 1},
-        {m.boolean(true), "TRUE", 1},
+        {m.ascii("plain"), "plain"}, {m.ascii(""), ""}, {m.number(2.5), "2.5"}, {m.integer(42), "42"},
+        {m.boolean(true), "TRUE"},
     };
     for (const Case& c : cases) {
-        fakeHost().frees = 0;
         EXPECT_EQ(std::string(XlfOper(op(c.record)).ReadString()), c.expected);
         EXPECT_EQ(XlfOper(op(c.record)).ReadWideString(), utf8ToUtf16(c.expected));
-        EXPECT_EQ(fakeHost().frees, 2 * c.frees) << c.expected;
     }
-    EXPECT_TRUE(fakeHost().live.empty());
 }
 
 // --- Shapes and elements ----------------------------------------------------------------------
@@ -183,39 +156,26 @@ TYPED_TEST(OperTest, RowsAndColumnsPerType) {
     EXPECT_EQ(failureText([&] { ops.rows(op(flow)); }), "No implementation on XlfOper rows");
 }
 
+// An element of an array is its record; of a reference, a reference to that one cell.
 TYPED_TEST(OperTest, ElementAccessPerType) {
     auto& m = this->make_;
     using R = Records<TypeParam>;
     const auto& ops = XlfOper::Ops();
     TypeParam& array = m.array(2, 3, {m.number(0), m.number(1), m.number(2), m.number(3), m.number(4), m.number(5)});
     EXPECT_EQ(&raw<TypeParam>(ops.element(op(array), 1, 2)), array.val.array.lparray + 5);
-    EXPECT_EQ(raw<TypeParam>(ops.element(op(array), 1, 0)).val.num, 3.0);
-
     for (TypeParam* scalar : {&m.number(1), &m.ascii("a"), &m.boolean(true), &m.integer(2)})
         EXPECT_EQ(ops.element(op(*scalar), 0, 0), op(*scalar));
-
     TypeParam& sref = m.sref(R::area(3, 7, 1, 2));
-    TypeParam& cell = raw<TypeParam>(ops.element(op(sref), 1, 1));
-    EXPECT_EQ(cell.xltype & xltypeMask, xltypeSRef);
-    EXPECT_EQ(cell.val.sref.ref.rwFirst, 4);
-    EXPECT_EQ(cell.val.sref.ref.rwLast, 4);
-    EXPECT_EQ(cell.val.sref.ref.colFirst, 2);
-    EXPECT_EQ(cell.val.sref.ref.colLast, 2);
-
-    TypeParam& ref = m.ref({R::area(10, 19, 0, 3)}, 5);
-    TypeParam& refCell = raw<TypeParam>(ops.element(op(ref), 2, 3));
-    EXPECT_EQ(refCell.xltype & xltypeMask, xltypeRef);
+    const auto& cell = raw<TypeParam>(ops.element(op(sref), 1, 1)).val.sref.ref;
+    EXPECT_EQ(std::vector<int>({cell.rwFirst, cell.rwLast, cell.colFirst, cell.colLast}), std::vector<int>({4, 4, 2, 2}));
+    TypeParam& refCell = raw<TypeParam>(ops.element(op(m.ref({R::area(10, 19, 0, 3)}, 5)), 2, 3));
     EXPECT_EQ(refCell.val.mref.idSheet, 5u);
-    ASSERT_NE(refCell.val.mref.lpmref, nullptr);
-    EXPECT_EQ(refCell.val.mref.lpmref->count, 1);
-    EXPECT_EQ(refCell.val.mref.lpmref->reftbl[0].rwFirst, 12);
-    EXPECT_EQ(refCell.val.mref.lpmref->reftbl[0].rwLast, 12);
-    EXPECT_EQ(refCell.val.mref.lpmref->reftbl[0].colFirst, 3);
-    EXPECT_EQ(refCell.val.mref.lpmref->reftbl[0].colLast, 3);
-
-    TypeParam& twoAreas = m.ref({R::area(0, 1, 0, 1), R::area(5, 6, 0, 1)}, 5);
+    ASSERT_EQ(refCell.val.mref.lpmref->count, 1);
+    const auto& area = refCell.val.mref.lpmref->reftbl[0];
+    EXPECT_EQ(std::vector<int>({area.rwFirst, area.rwLast, area.colFirst, area.colLast}), std::vector<int>({12, 12, 3, 3}));
     CaptureErr err;
-    EXPECT_EQ(failureText([&] { ops.element(op(twoAreas), 0, 0); }), "No implementation for multiple Refs");
+    EXPECT_EQ(failureText([&] { ops.element(op(m.ref({R::area(0, 1, 0, 1), R::area(5, 6, 0, 1)}, 5)), 0, 0); }),
+              "No implementation for multiple Refs");
     for (TypeParam* other : {&m.error(7), &m.missing(), &m.nil(), &m.ofType(xltypeFlow)})
         EXPECT_EQ(failureText([&] { ops.element(op(*other), 0, 0); }), "Wrong type for element by element access");
     // Outside the array is refused rather than read.
@@ -229,83 +189,79 @@ TYPED_TEST(OperTest, ReferencesKeepExclusiveEndsAndTakeTheActiveSheetForZero) {
     ops.makeReference(record, 2, 5, 1, 3, 9);
     TypeParam& r = raw<TypeParam>(record);
     ASSERT_EQ(r.xltype & xltypeMask, xltypeRef);
-    EXPECT_EQ(r.val.mref.lpmref->reftbl[0].rwFirst, 2);
-    EXPECT_EQ(r.val.mref.lpmref->reftbl[0].rwLast, 4);
-    EXPECT_EQ(r.val.mref.lpmref->reftbl[0].colFirst, 1);
-    EXPECT_EQ(r.val.mref.lpmref->reftbl[0].colLast, 2);
+    const auto& area = r.val.mref.lpmref->reftbl[0];
+    EXPECT_EQ(std::vector<int>({area.rwFirst, area.rwLast, area.colFirst, area.colLast}), std::vector<int>({2, 4, 1, 2}));
     int rowBegin = 0, rowEnd = 0, columnBegin = 0, columnEnd = 0;
     IDSHEET sheet = 0;
     ops.readReference(record, rowBegin, rowEnd, columnBegin, columnEnd, sheet);
     EXPECT_EQ(std::vector<int>({rowBegin, rowEnd, columnBegin, columnEnd}), std::vector<int>({2, 5, 1, 3}));
     EXPECT_EQ(sheet, 9u);
-    EXPECT_EQ(fakeHost().calls, 0);
 
-    XlfOper active;
+    XlfOper active, activeSheet;
     ops.makeReference(active, 0, 1, 0, 1, 0);
-    EXPECT_EQ(fakeHost().lastFunction, xlSheetId);
-    EXPECT_EQ(raw<TypeParam>(active).val.mref.idSheet, 77u);
+    ASSERT_EQ(CallHost(xlSheetId, activeSheet, 0, nullptr), xlretSuccess);
+    EXPECT_EQ(raw<TypeParam>(active).val.mref.idSheet, raw<TypeParam>(activeSheet).val.mref.idSheet);
 }
 
 // --- Reading tables ---------------------------------------------------------------------------
 
-TYPED_TEST(OperTest, ReadCellMatrixOfEmptyAndErrorOperands) {
-    auto& m = this->make_;
-    for (TypeParam* empty : {&m.missing(), &m.nil()}) {
-        const CellMatrix cells = XlfOper(op(*empty)).ReadCellMatrix("r");
-        ASSERT_EQ(cells.Rows(), 1u);
-        ASSERT_EQ(cells.Columns(), 1u);
-        EXPECT_TRUE(cells(0, 0).IsEmpty());
-    }
-    const CellMatrix error = XlfOper(op(m.error(xlerrDiv0))).ReadCellMatrix();
-    ASSERT_EQ(error.Rows(), 1u);
-    EXPECT_TRUE(error(0, 0).IsError());
-    EXPECT_EQ(error(0, 0).GetErrorCode(), static_cast<std::uint32_t>(xlerrDiv0));
-}
-
-// Read as a table of its own, and as an entry point's argument in the call's memory, which a
-// copy or a grown table leaves.
-TYPED_TEST(OperTest, ReadCellMatrixPerElementType) {
-    auto& m = this->make_;
-    TypeParam& array = m.array(2, 3,
-                               {m.number(1.5), m.ascii("text"), m.boolean(true), m.integer(-4), m.error(xlerrNA), m.nil()});
+// Cells of every kind written into an array record, then read back: each element has the
+// record type the host expects, and reads back as the cell was (an empty cell as an empty text,
+// a non-finite number as #NUM!, texts of any characters whole).
+TYPED_TEST(OperTest, CellsRoundTripThroughArrayRecords) {
+    struct Case {
+        const char* name;
+        void (*write)(CellValue&);
+        DWORD type;
+        void (*check)(const CellValue&);
+    };
+    const Case cases[] = {
+        {"number", [](CellValue& c) { c = 2.5; }, xltypeNum, [](const CellValue& c) { EXPECT_EQ(c.GetNumber(), 2.5); }},
+        {"narrow", [](CellValue& c) { c = "abc"; }, xltypeStr, [](const CellValue& c) { EXPECT_EQ(c.GetString(), "abc"); }},
+        {"wide", [](CellValue& c) { c = std::wstring(L"wide"); }, xltypeStr,
+         [](const CellValue& c) { EXPECT_EQ(c.GetWideString(), L"wide"); }},
+        {"umlauts", [](CellValue& c) { c = "\xC3\xA4\xC3\xB6\xC3\xBC\xC3\x9F"; }, xltypeStr,
+         [](const CellValue& c) { EXPECT_EQ(c.GetWideString(), L"\u00E4\u00F6\u00FC\u00DF"); }},
+        {"beyond the basic plane", [](CellValue& c) { c = std::wstring{0xD83D, 0xDE00, L'!'}; }, xltypeStr,
+         [](const CellValue& c) { EXPECT_EQ(c.GetString(), "\xF0\x9F\x98\x80!"); }},
+        {"flag", [](CellValue& c) { c = true; }, xltypeBool, [](const CellValue& c) { EXPECT_TRUE(c.GetBoolean()); }},
+        {"error", [](CellValue& c) { c.SetError(xlerrDiv0); }, xltypeErr,
+         [](const CellValue& c) { EXPECT_EQ(c.GetErrorCode(), static_cast<std::uint32_t>(xlerrDiv0)); }},
+        {"empty", [](CellValue&) {}, xltypeStr, [](const CellValue& c) { EXPECT_EQ(c.GetString(), ""); }},
+        {"nan", [](CellValue& c) { c = std::numeric_limits<double>::quiet_NaN(); }, xltypeErr,
+         [](const CellValue& c) { EXPECT_EQ(c.GetErrorCode(), static_cast<std::uint32_t>(xlerrNum)); }},
+        {"infinity", [](CellValue& c) { c = -std::numeric_limits<double>::infinity(); }, xltypeErr,
+         [](const CellValue& c) { EXPECT_EQ(c.GetErrorCode(), static_cast<std::uint32_t>(xlerrNum)); }},
+    };
+    CellMatrix cells(2, std::size(cases));
+    for (std::size_t i = 0; i < std::size(cases); ++i) cases[i].write(cells(1, i));
+    const XlfOper record(cells);
+    const TypeParam& r = raw<TypeParam>(record);
+    ASSERT_EQ(r.xltype, xltypeMulti);
+    ASSERT_EQ(r.val.array.rows, 2);
+    ASSERT_EQ(static_cast<std::size_t>(r.val.array.columns), std::size(cases));
     for (const bool forCall : {false, true}) {
         TempMemory::EntryGuard call;
-        CellMatrix cells = forCall ? XlfOper(op(array)).ReadCellMatrixForCall() : XlfOper(op(array)).ReadCellMatrix();
-        if (forCall) {
-            const CellMatrix copy = cells;
-            cells.AppendBelow(copy);
-            ASSERT_EQ(cells.Rows(), 4u);
-            EXPECT_EQ(cells(2, 1).GetString(), "text");
-            EXPECT_EQ(copy(0, 1).GetString(), "text");
+        CellMatrix back = forCall ? record.ReadCellMatrixForCall() : record.ReadCellMatrix();
+        if (forCall) back.AppendBelow(CellMatrix(back));  // a grown table leaves the call's memory
+        for (std::size_t i = 0; i < std::size(cases); ++i) {
+            SCOPED_TRACE(cases[i].name);
+#if defined(_WIN32)
+            // The older records hold the ANSI code page, which may lack these characters.
+            if (!isXloper12<TypeParam> && (i == 3 || i == 4)) continue;
+#endif
+            EXPECT_EQ(r.val.array.lparray[std::size(cases) + i].xltype, cases[i].type);
+            cases[i].check(back(1, i));
+            if (forCall) cases[i].check(back(3, i));
         }
-        ASSERT_EQ(cells.Rows(), forCall ? 4u : 2u);
-        ASSERT_EQ(cells.Columns(), 3u);
-        EXPECT_TRUE(cells(0, 0).IsNumber());
-        EXPECT_EQ(cells(0, 0).GetNumber(), 1.5);
-        EXPECT_TRUE(cells(0, 1).IsWideString());
-        EXPECT_EQ(cells(0, 1).GetString(), "text");
-        EXPECT_TRUE(cells(0, 2).IsBoolean());
-        EXPECT_TRUE(cells(0, 2).GetBoolean());
-        EXPECT_TRUE(cells(1, 0).IsNumber());
-        EXPECT_EQ(cells(1, 0).GetNumber(), -4.0);
-        EXPECT_TRUE(cells(1, 1).IsError());
-        EXPECT_EQ(cells(1, 1).GetErrorCode(), static_cast<std::uint32_t>(xlerrNA));
-        EXPECT_TRUE(cells(1, 2).IsEmpty());
     }
-
-    struct Scalar {
-        TypeParam& record;
-        CellKind kind;
-    } scalars[] = {{m.number(3), CellKind::Number},
-                   {m.ascii("a"), CellKind::WideString},
-                   {m.boolean(false), CellKind::Boolean},
-                   {m.integer(8), CellKind::Number}};
-    for (const Scalar& s : scalars) {
-        const CellMatrix one = XlfOper(op(s.record)).ReadCellMatrix();
-        ASSERT_EQ(one.Rows(), 1u);
-        ASSERT_EQ(one.Columns(), 1u);
-        EXPECT_EQ(one(0, 0).Kind(), s.kind);
+    for (TypeParam* one : {&this->make_.missing(), &this->make_.nil(), &this->make_.integer(-4)}) {
+        const CellMatrix single = XlfOper(op(*one)).ReadCellMatrix("r");
+        ASSERT_EQ(single.Rows() * single.Columns(), 1u);
+        EXPECT_EQ(single(0, 0).IsEmpty(), (one->xltype & xltypeMask) != xltypeInt);
     }
+    for (auto [rows, columns] : {std::pair{0, 0}, std::pair{0, 3}, std::pair{4, 0}})
+        EXPECT_TRUE(XlfOper(CellMatrix(static_cast<std::size_t>(rows), static_cast<std::size_t>(columns))).IsMissing());
 }
 
 // Large ranges take the bulk path; every cell must still be the host's.
@@ -356,133 +312,18 @@ TYPED_TEST(OperTest, ReadCellMatrixRefusesOtherElementTypes) {
 
 TYPED_TEST(OperTest, ReadCellMatrixGivesHostOwnedElementsBack) {
     auto& m = this->make_;
-    TypeParam owned{};
-    owned.val.str = hostText<TypeParam>(hostForm<TypeParam>("mine"));
-    owned.xltype = static_cast<decltype(owned.xltype)>(xltypeStr | xlbitXLFree);
+    XlfOper coerced;
+    ASSERT_EQ(XlfOper::Ops().coerce(XlfOper(2.5), xltypeStr, coerced), xlretSuccess);
+    const TypeParam owned = raw<TypeParam>(coerced);  // the array element now holds the host's text
+    ASSERT_NE(owned.xltype & xlbitXLFree, 0u);
+    raw<TypeParam>(coerced).xltype = xltypeMissing;
     TypeParam& array = m.array(1, 2, {m.number(1), owned});
+    EXPECT_EQ(this->host_->hostAllocations(), 1u);
     const CellMatrix cells = XlfOper(op(array)).ReadCellMatrix();
-    EXPECT_EQ(cells(0, 1).GetString(), "mine");
-    EXPECT_EQ(fakeHost().frees, 1);
-    EXPECT_TRUE(fakeHost().live.empty());
-}
-
-// --- Writing tables ---------------------------------------------------------------------------
-
-TYPED_TEST(OperTest, CellMatrixBecomesAnArrayElementByElement) {
-    CellMatrix cells(2, 3);
-    cells(0, 0) = 2.5;
-    cells(0, 1) = "abc";
-    cells(0, 2) = std::wstring(L"wide");
-    cells(1, 0) = true;
-    cells(1, 1).SetError(xlerrDiv0);
-    const XlfOper record(cells);
-    TypeParam& r = raw<TypeParam>(record);
-    ASSERT_EQ(r.xltype, xltypeMulti);
-    ASSERT_EQ(r.val.array.rows, 2);
-    ASSERT_EQ(r.val.array.columns, 3);
-    const TypeParam* e = r.val.array.lparray;
-    EXPECT_EQ(e[0].xltype, xltypeNum);
-    EXPECT_EQ(e[0].val.num, 2.5);
-    EXPECT_EQ(e[1].xltype, xltypeStr);
-    EXPECT_EQ(textOf(e[1]), hostForm<TypeParam>("abc"));
-    EXPECT_EQ(e[2].xltype, xltypeStr);
-    EXPECT_EQ(textOf(e[2]), hostForm<TypeParam>("wide"));
-    EXPECT_EQ(e[3].xltype, xltypeBool);
-    EXPECT_EQ(e[3].val.xbool, 1);
-    EXPECT_EQ(e[4].xltype, xltypeErr);
-    EXPECT_EQ(e[4].val.err, xlerrDiv0);
-    // An empty cell reaches the host as an empty text.
-    EXPECT_EQ(e[5].xltype, xltypeStr);
-    EXPECT_EQ(textOf(e[5]), hostForm<TypeParam>(""));
-}
-
-TYPED_TEST(OperTest, EmptyTablesBecomeMissing) {
-    for (auto [rows, columns] : {std::pair{0, 0}, std::pair{0, 3}, std::pair{4, 0}}) {
-        const XlfOper record{CellMatrix(static_cast<std::size_t>(rows), static_cast<std::size_t>(columns))};
-        EXPECT_TRUE(record.IsMissing()) << rows << " x " << columns;
-    }
-}
-
-TYPED_TEST(OperTest, NonFiniteNumbersReachTheHostAsNumErrors) {
-    const double values[] = {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
-                             -std::numeric_limits<double>::infinity()};
-    CellMatrix cells(1, 3);
-    for (std::size_t i = 0; i < 3; ++i) {
-        cells(0, i) = values[i];
-        const XlfOper single(values[i]);
-        EXPECT_EQ(raw<TypeParam>(single).xltype, xltypeErr);
-        EXPECT_EQ(raw<TypeParam>(single).val.err, xlerrNum);
-    }
-    const XlfOper record(cells);
-    for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(raw<TypeParam>(record).val.array.lparray[i].xltype, xltypeErr);
-        EXPECT_EQ(raw<TypeParam>(record).val.array.lparray[i].val.err, xlerrNum);
-    }
-    EXPECT_EQ(raw<TypeParam>(XlfOper(1e308)).val.num, 1e308);
-}
-
-TYPED_TEST(OperTest, ScalarConstructors) {
-    EXPECT_TRUE(XlfOper().IsMissing());
-    const XlfOper flag(true);
-    EXPECT_TRUE(flag.IsBool());
-    EXPECT_TRUE(flag.ReadBool());
-    const XlfOper text("hello");
-    EXPECT_EQ(textOf(raw<TypeParam>(text)), hostForm<TypeParam>("hello"));
-    EXPECT_EQ(textOf(raw<TypeParam>(XlfOper(static_cast<const char*>(nullptr)))), hostForm<TypeParam>(""));
-    const XlfOper value = XlfOper::Error();
-    EXPECT_TRUE(value.IsError());
-    EXPECT_EQ(raw<TypeParam>(value).val.err, xlerrValue);
-    EXPECT_EQ(raw<TypeParam>(XlfOper::Error(xlerrNA)).val.err, xlerrNA);
+    EXPECT_EQ(cells(0, 1).GetString(), "2.5");
 }
 
 // --- Texts ------------------------------------------------------------------------------------
-
-struct TextCase {
-    const char* name;
-    std::string utf8;
-    std::u16string utf16;
-};
-
-const TextCase texts[] = {
-    {"ascii", "AUROC", u"AUROC"},
-    {"umlauts", "\xC3\xA4\xC3\xB6\xC3\xBC\xC3\x9F", u"\u00E4\u00F6\u00FC\u00DF"},
-    {"euro", "\xE2\x82\xAC 5", u"\u20AC 5"},
-    {"beyond the basic plane", "\xF0\x9F\x98\x80!", u"\U0001F600!"},
-    {"empty", "", u""},
-};
-
-std::wstring wideOf(const std::u16string& units) { return std::wstring(units.begin(), units.end()); }
-
-TYPED_TEST(OperTest, Utf8RoundTripsThroughRecords) {
-    for (const TextCase& c : texts) {
-#if defined(_WIN32)
-        // The older records hold the ANSI code page: what it lacks cannot come back.
-        if (!isXloper12<TypeParam> && xlframe::platform::ansiToWide(xlframe::platform::wideToAnsi(c.utf16)) != c.utf16) continue;
-#endif
-        const XlfOper narrow(c.utf8);
-        if constexpr (isXloper12<TypeParam>) {
-            EXPECT_EQ(textOf(raw<TypeParam>(narrow)), c.utf16) << c.name;
-        } else {
-#if defined(_WIN32)
-            EXPECT_EQ(textOf(raw<TypeParam>(narrow)), xlframe::platform::wideToAnsi(c.utf16)) << c.name;
-#else
-            EXPECT_EQ(textOf(raw<TypeParam>(narrow)), c.utf8) << c.name;  // the POSIX code page is UTF-8
-#endif
-        }
-        EXPECT_EQ(std::string(narrow.ReadString()), c.utf8) << c.name;
-        EXPECT_EQ(narrow.ReadWideString(), wideOf(c.utf16)) << c.name;
-
-        CellMatrix cells(1, 2);
-        cells(0, 0) = c.utf8;
-        cells(0, 1) = wideOf(c.utf16);
-        const CellMatrix back = XlfOper(cells).ReadCellMatrix();
-        for (std::size_t j = 0; j < 2; ++j) {
-            EXPECT_TRUE(back(0, j).IsWideString()) << c.name;
-            EXPECT_EQ(back(0, j).GetWideString(), wideOf(c.utf16)) << c.name;
-            EXPECT_EQ(back(0, j).GetString(), c.utf8) << c.name;
-        }
-    }
-}
 
 // Strings cut at the target's limit in the target's units, never inside a character.
 TYPED_TEST(OperTest, StringLimitsPerGeneration) {
@@ -588,12 +429,10 @@ TYPED_TEST(OperTest, ReturnValueCopiesAHostOwnedRecordAndGivesItBack) {
     EXPECT_NE(raw<TypeParam>(returned).val.str, hostBuffer);
     EXPECT_EQ(textOf(raw<TypeParam>(returned)), hostForm<TypeParam>("2.5"));
     EXPECT_EQ(owned.xltype() & xlbitXLFree, 0u);
-    EXPECT_EQ(fakeHost().frees, 1);
-    EXPECT_TRUE(fakeHost().live.empty());
+    EXPECT_EQ(this->host_->hostAllocations(), 0u);
 
     // A record of our own is handed over as it is.
     EXPECT_EQ(number.ReturnValue(), number.get());
-    EXPECT_EQ(fakeHost().frees, 1);
 }
 
 TYPED_TEST(OperTest, CopiesReachIntoNestedArraysStringsAndReferences) {
@@ -655,110 +494,77 @@ TYPED_TEST(OperTest, CallHostMarksResultsThatPointIntoHostMemory) {
     EXPECT_EQ(sheet.xltype(), xltypeRef);  // no area list: nothing of the host's in it
 
     // A failed call leaves the caller's record alone.
-    fakeHost().forcedStatus = xlretFailed;
+    this->host_->options().failing[xlCoerce] = xlretFailed;
     XlfOper untouched("ours");
     EXPECT_EQ(CallHost(xlCoerce, untouched, 0, nullptr), xlretFailed);
     EXPECT_EQ(untouched.xltype(), xltypeStr);
-    EXPECT_TRUE(fakeHost().live.empty());
 }
 
 TYPED_TEST(OperTest, CallHostRefusesTooManyOperandsAndReportsMissingCallbacks) {
-    std::vector<LPXLFOPER> operands(256, XlfOper().get());
+    const XlfOper missing;
+    std::vector<LPXLFOPER> operands(256, missing.get());
     XlfOper result;
+    this->host_->options().failing[xlCoerce] = xlretAbort;  // what the host would answer
     EXPECT_EQ(CallHost(xlCoerce, result, 256, operands.data()), xlretInvCount);
-    EXPECT_EQ(fakeHost().calls, 0);
-    EXPECT_EQ(CallHost(xlfRegister, result, 255, operands.data()), xlretInvXlfn);
-    EXPECT_EQ(fakeHost().calls, 1);
-
-    callbacks::setExcel4v(nullptr);
-    callbacks::setMdCallBack12(nullptr);  // looked up in the test executable, which has none
-    EXPECT_EQ(CallHost(xlSheetId, result, 0, nullptr), xlretFailed);
-    EXPECT_EQ(fakeHost().calls, 1);
+    EXPECT_EQ(CallHost(xlCoerce, result, -1, operands.data()), xlretInvCount);
+    EXPECT_EQ(CallHost(xlCoerce, result, 1, nullptr), xlretInvCount);
+    EXPECT_EQ(CallHost(xlCoerce, result, 255, operands.data()), isXloper12<TypeParam> ? xlretAbort : xlretInvCount);
+    if constexpr (!isXloper12<TypeParam>) {
+        callbacks::setExcel4v(nullptr);
+        EXPECT_EQ(CallHost(xlSheetId, result, 0, nullptr), xlretFailed);
+    }
 }
 
 // --- Host status, type names ------------------------------------------------------------------
 
-TEST(ThrowOnError, FirstSetBitInTableOrderDecides) {
-    enum Kind { None, Uncalculated, Abort, StackOverflow, General, Never };
+// The first bit set, in the order of the table, decides the exception and its text; the
+// identifier and the operation are added to a general failure's text.
+TEST(ThrowOnError, FirstSetBitInTableOrderDecidesAndTextsAreComposed) {
+    const std::string general = typeid(XlfGeneralException).name(), never = typeid(XlfNeverGetHere).name();
     struct Case {
         int status;
-        Kind kind;
+        std::string kind;
         const char* message;
     } cases[] = {
-        {0, None, ""},
-        {64 | 1 | 8, Uncalculated, ""},
-        {1 | 16 | 8, Abort, "abort"},
-        {16 | 8, StackOverflow, "stack overflow"},
-        {8 | 32 | 2, General, "invalid OPER structure (memory could be exhausted)"},
-        {32 | 4, General, "command failed"},
-        {4 | 2, General, "invalid number of arguments"},
-        {2 | 256, General, "invalid function number"},
-        {256 | 512, General, "invalid asynch conext"},
-        {512, General, "function not cluster safe"},
-        {128, Never, "Reached a never get here point"},
-        {1024, Never, "Reached a never get here point"},
+        {0, "", ""},
+        {64 | 1 | 8, typeid(XlfExceptionUncalculated).name(), ""},
+        {1 | 16 | 8, typeid(XlfExceptionAbort).name(), "abort"},
+        {16 | 8, typeid(XlfExceptionStackOverflow).name(), "stack overflow"},
+        {8 | 32 | 2, general, "invalid OPER structure (memory could be exhausted)"},
+        {32 | 4, general, "command failed"},
+        {4 | 2, general, "invalid number of arguments"},
+        {2 | 256, general, "invalid function number"},
+        {256 | 512, general, "invalid asynch conext"},
+        {512, general, "function not cluster safe"},
+        {128, never, "Reached a never get here point"},
+        {1024, never, "Reached a never get here point"},
     };
     CaptureErr err;
     for (const Case& c : cases) {
-        Kind got = None;
-        std::string message;
+        std::string kind, message;
         try {
             ThrowOnError(c.status);
-        } catch (const XlfExceptionUncalculated& e) {
-            got = Uncalculated, message = e.what();
-        } catch (const XlfExceptionAbort& e) {
-            got = Abort, message = e.what();
-        } catch (const XlfExceptionStackOverflow& e) {
-            got = StackOverflow, message = e.what();
-        } catch (const XlfGeneralException& e) {
-            got = General, message = e.what();
-        } catch (const XlfNeverGetHere& e) {
-            got = Never, message = e.what();
+        } catch (const std::exception& e) {
+            kind = typeid(e).name(), message = e.what();
         }
-        EXPECT_EQ(got, c.kind) << c.status;
+        EXPECT_EQ(kind, c.kind) << c.status;
         EXPECT_EQ(message, c.message) << c.status;
     }
-}
-
-TEST(ThrowOnError, MessagesAreComposedFromIdentifierAndOperation) {
-    struct Case {
+    const struct {
         const char* errorId;
         const char* operation;
         const char* expected;
-    } cases[] = {
+    } texts[] = {
         {"scores", "Conversion to Double", "command failed, scores Conversion to Double"},
         {nullptr, "Set Status Bar", "command failed Set Status Bar"},
         {"scores", nullptr, "command failed, scores"},
         {nullptr, nullptr, "command failed"},
     };
-    for (const Case& c : cases) {
-        CaptureErr err;
+    for (const auto& c : texts) {
+        CaptureErr lines;
         EXPECT_EQ(failureText([&] { ThrowOnError(xlretFailed, c.errorId, c.operation); }), c.expected);
-        EXPECT_EQ(err.messages(), std::vector<std::string>{c.expected});
+        EXPECT_EQ(lines.messages(), std::vector<std::string>{c.expected});
     }
-}
-
-TEST(XlfOperTypeName, NamesTheTypeCodes) {
-    struct Case {
-        DWORD type;
-        const char* name;
-    } cases[] = {
-        {xltypeNum, "xltypeNum"},     {xltypeStr, "xltypeStr"},         {xltypeBool, "xltypeBool"},
-        {xltypeRef, "xltypeRef"},     {xltypeErr, "xltypeErr"},         {xltypeMulti, "xltypeMulti"},
-        {xltypeMissing, "xltypeMissing"}, {xltypeNil, "xltypeNil"},     {xltypeSRef, "xltypeSRef"},
-        {xltypeInt, "xltypeInt"},     {xltypeFlow, "unknown"},          {xltypeBigData, "unknown"},
-        {0, "unknown"},               {xltypeNum | xlbitXLFree, "unknown"},
-    };
-    for (const Case& c : cases) EXPECT_STREQ(XlfOperTypeName(c.type), c.name) << c.type;
-}
-
-TEST(Generation, SwitchesTheOperationTable) {
-    XlfOper::SetExcel12(false);
-    EXPECT_FALSE(XlfOper::IsExcel12());
-    EXPECT_EQ(&XlfOper::Ops(), &impl::operationsXloper());
-    XlfOper::SetExcel12(true);
-    EXPECT_TRUE(XlfOper::IsExcel12());
-    EXPECT_EQ(&XlfOper::Ops(), &impl::operationsXloper12());
 }
 
 }  // namespace

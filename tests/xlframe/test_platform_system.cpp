@@ -14,57 +14,21 @@
 #include <string>
 #include <vector>
 
+#include "tests/xlframe/frame_testing.hpp"
 #include "xlframe/platform.hpp"
-
-// What the test executable, standing in for a host, reports as its windows.
-namespace standIn {
-std::size_t count = 0;
-int lastAllThreads = -1;
-std::uint64_t lastThread = 0;
-int calls = 0;
-}  // namespace standIn
-
-extern "C" __attribute__((visibility("default"))) std::size_t TaviruneStandInWindows(
-    int allThreads, std::uint64_t thread, TaviruneStandInWindow* windows, std::size_t capacity) {
-    ++standIn::calls;
-    standIn::lastAllThreads = allThreads;
-    standIn::lastThread = thread;
-    for (std::size_t i = 0; i < standIn::count && i < capacity; ++i) {
-        TaviruneStandInWindow& w = windows[i];
-        w.handle = 100 + i;
-        std::snprintf(w.className, sizeof w.className, "class%zu", i);
-        std::snprintf(w.title, sizeof w.title, "title%zu", i);
-        w.titleReadable = i % 3 != 1;
-    }
-    if (standIn::count > 2 && capacity > 2) {
-        // Texts the host forgot to terminate are cut at the arrays' end.
-        std::memset(windows[2].className, 'c', sizeof windows[2].className);
-        std::memset(windows[2].title, 't', sizeof windows[2].title);
-    }
-    return standIn::count;
-}
 
 namespace xlframe::platform {
 namespace {
 
 int anchorInTheTest = 0;
 
-TEST(PlatformSystem, ModulePathOfTheExecutableIsItsFullFileName) {
+TEST(PlatformSystem, ModulePathsOfTheExecutableOfALibraryAndOfNoModule) {
     const std::string path = modulePathOf(&anchorInTheTest);
     ASSERT_FALSE(path.empty());
-    EXPECT_EQ(path.front(), '/');
     EXPECT_EQ(std::filesystem::canonical(path), std::filesystem::canonical("/proc/self/exe"));
-    EXPECT_TRUE(isRegularFile(path));
-}
-
-TEST(PlatformSystem, ModulePathOfASharedLibrary) {
-    const std::string path = modulePathOf(reinterpret_cast<const void*>(&gnu_get_libc_version));
-    ASSERT_FALSE(path.empty());
-    EXPECT_NE(path.find("libc"), std::string::npos) << path;
-    EXPECT_TRUE(isRegularFile(std::filesystem::canonical(path).string()));
-}
-
-TEST(PlatformSystem, ModulePathOfNoModuleIsEmpty) {
+    const std::string library = modulePathOf(reinterpret_cast<const void*>(&gnu_get_libc_version));
+    EXPECT_NE(library.find("libc"), std::string::npos) << library;
+    EXPECT_TRUE(isRegularFile(std::filesystem::canonical(library).string()));
     EXPECT_EQ(modulePathOf(nullptr), "");
     EXPECT_EQ(modulePathOf(reinterpret_cast<const void*>(static_cast<std::uintptr_t>(16))), "");
 }
@@ -117,72 +81,35 @@ TEST(PlatformSystem, Environment) {
     unsetenv(name);
 }
 
-ThreadId askedThread = 0;
-std::vector<WindowInfo> fakeThreadWindows(ThreadId thread) {
-    askedThread = thread;
+std::vector<WindowInfo> providedWindows(ThreadId thread) {
     WindowInfo w;
-    w.handle = 7;
-    w.className = "bosa_sdm_XL9";
-    w.title = "Function Arguments";
+    w.handle = thread;
     return {w};
 }
-std::vector<WindowInfo> fakeTopLevelWindows() {
-    WindowInfo a, b;
-    a.handle = 1;
-    a.className = "XLMAIN";
-    b.handle = 2;
-    b.className = "EXCEL7";
-    return {a, b};
-}
+std::vector<WindowInfo> providedTopLevelWindows() { return {WindowInfo{}, WindowInfo{}}; }
 
-TEST(PlatformSystem, WindowsComeFromTheInstalledProvider) {
-    // The test executable exports no stand-in windows: none at all.
+// An installed provider first, else the stand-in host's windows, else none.
+TEST(PlatformSystem, WindowsFromTheProviderElseTheStandInHost) {
     EXPECT_TRUE(threadWindows(1).empty());
     EXPECT_TRUE(topLevelWindows().empty());
-    setWindowProvider(&fakeThreadWindows, &fakeTopLevelWindows);
-    const std::vector<WindowInfo> mine = threadWindows(1234);
-    EXPECT_EQ(askedThread, 1234u);
-    ASSERT_EQ(mine.size(), 1u);
-    EXPECT_EQ(mine[0].className, "bosa_sdm_XL9");
-    EXPECT_EQ(topLevelWindows().size(), 2u);
-    setWindowProvider(nullptr, nullptr);
-    EXPECT_TRUE(threadWindows(1234).empty());
-    EXPECT_TRUE(topLevelWindows().empty());
-}
-
-TEST(PlatformSystem, WindowsOfAStandInHostExecutable) {
-    ASSERT_NE(findSymbolInMainModule("TaviruneStandInWindows"), nullptr);
-    standIn::count = 20;  // more than the first buffer holds
-    standIn::calls = 0;
-    const std::vector<WindowInfo> mine = threadWindows(77);
-    EXPECT_EQ(standIn::calls, 2);
-    EXPECT_EQ(standIn::lastAllThreads, 0);
-    EXPECT_EQ(standIn::lastThread, 77u);
-    ASSERT_EQ(mine.size(), 20u);
-    for (std::size_t i = 0; i < mine.size(); ++i) {
-        EXPECT_EQ(mine[i].handle, 100 + i);
-        if (i == 2) {
-            EXPECT_EQ(mine[i].className, std::string(256, 'c'));
-            EXPECT_EQ(mine[i].title, std::optional<std::string>(std::string(256, 't')));
-            continue;
-        }
-        EXPECT_EQ(mine[i].className, "class" + std::to_string(i));
-        if (i % 3 == 1)
-            EXPECT_EQ(mine[i].title, std::nullopt);
-        else
-            EXPECT_EQ(mine[i].title, std::optional<std::string>("title" + std::to_string(i)));
+    testing::AttachedHost h({.extraWindows = 20});  // more than a first buffer holds
+    const std::vector<WindowInfo> mine = threadWindows(currentThreadId());
+    ASSERT_EQ(mine.size(), 21u);
+    EXPECT_EQ(mine[0].className, "XLMAIN");
+    EXPECT_EQ(mine[0].title, std::optional<std::string>("Tavirune stand-in host"));
+    for (std::size_t i = 1; i < mine.size(); ++i) {
+        EXPECT_EQ(mine[i].handle, mine[0].handle + 0x100 + i);
+        EXPECT_EQ(mine[i].className, std::string(256, 'c'));  // never read beyond the array
+        EXPECT_EQ(mine[i].title, i % 2 ? std::optional<std::string>(std::string(256, 't')) : std::nullopt);
     }
-    standIn::count = 3;
-    standIn::calls = 0;
-    EXPECT_EQ(topLevelWindows().size(), 3u);
-    EXPECT_EQ(standIn::calls, 1);
-    EXPECT_EQ(standIn::lastAllThreads, 1);
-    // An installed provider comes first.
-    setWindowProvider(&fakeThreadWindows, &fakeTopLevelWindows);
+    EXPECT_TRUE(threadWindows(currentThreadId() + 1).empty());
+    EXPECT_EQ(topLevelWindows().size(), 21u);
+    setWindowProvider(&providedWindows, &providedTopLevelWindows);
+    ASSERT_EQ(threadWindows(1234).size(), 1u);
+    EXPECT_EQ(threadWindows(1234)[0].handle, 1234u);
     EXPECT_EQ(topLevelWindows().size(), 2u);
     setWindowProvider(nullptr, nullptr);
-    standIn::count = 0;
-    EXPECT_TRUE(topLevelWindows().empty());
+    EXPECT_EQ(topLevelWindows().size(), 21u);
 }
 
 TEST(PlatformSystem, NoDebuggerUnderTheTestRunner) {

@@ -1,48 +1,26 @@
+// Registration through the stand-in host: what the registry hands over is read back from the
+// registrations the host recorded.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <iostream>
-#include <memory>
-#include <sstream>
-#include <stdexcept>
+#include <tuple>
 #include <string>
 #include <vector>
 
-#include "tests/xlframe/fake_registration_host.hpp"
-#include "xlframe/exceptions.hpp"
+#include "tests/support/capture.hpp"
+#include "tests/xlframe/frame_testing.hpp"
 #include "xlframe/registration.hpp"
-#include "xlframe/xl_oper.hpp"
 
+// Procedures the host finds in this executable, as it finds an add-in's exports.
+XLL_EXPORT void xlentry() {}
+XLL_EXPORT void xlentrySync() {}
+XLL_EXPORT void xlcommand() {}
+
+namespace xlframe::XLRegistration {
 namespace {
 
-using namespace xlframe::XLRegistration;
-using fakehost::number;
-using fakehost::text;
-
-class DiagnosticCapture {
-   public:
-    DiagnosticCapture() : previous_(std::cerr.rdbuf(buffer_.rdbuf())) {}
-    ~DiagnosticCapture() { std::cerr.rdbuf(previous_); }
-    std::string text() const { return buffer_.str(); }
-
-   private:
-    std::ostringstream buffer_;
-    std::streambuf* previous_;
-};
-
-HostContext host(int version, const std::string& helpFile = std::string()) {
-    HostContext context;
-    context.version = version;
-    context.libraryPath = "/addins/Tavirune.xll";
-    context.helpFile = helpFile;
-    // The translation the host-access object makes for the generation.
-    context.typeCode = [version](const std::string& code) -> std::string {
-        if (code == "XLF_OPER") return version >= 12 ? "Q" : "P";
-        if (code == "XLF_XLOPER") return version >= 12 ? "U" : "R";
-        return code;
-    };
-    return context;
-}
+using tavirune::testing::DiagnosticCapture;
+using testing::AttachedHost;
 
 const char* const rocArguments[][3] = {
     {"scores", " scores help ", "XLF_OPER"},  {"indicators", " indicators help ", "XLF_OPER"},
@@ -50,275 +28,215 @@ const char* const rocArguments[][3] = {
     {"numBuckets", " numBuckets help ", "B"},
 };
 
-RegistrationRecord record(const char* name, const char* description = " description ",
-                          const char* const (*arguments)[3] = nullptr, int count = 0) {
-    return RegistrationRecord("xlentry", name, description, "Test Category", arguments, count, false, true, "", "",
+RegistrationRecord record(const char* name, const char* description = " description ", const char* helpId = "") {
+    return RegistrationRecord("xlentry", name, description, "Test Category", rocArguments, 5, false, true, "", helpId,
                               false, false, false);
 }
 
-std::vector<fakehost::Value> expectedOperands(const std::string& procedure, const std::string& type,
-                                              const std::string& name, const std::string& arguments,
-                                              const std::string& topic, const std::string& description,
-                                              const std::vector<std::string>& helps) {
-    std::vector<fakehost::Value> operands = {
-        text("/addins/Tavirune.xll"), text(procedure), text(type),  text(name),       text(arguments), number(1.0),
-        text("Test Category"),        text(""),        text(topic), text(description)};
-    for (const std::string& help : helps) operands.push_back(text(help));
-    return operands;
-}
-
 class Registration : public ::testing::Test {
-   protected:
-    xlframe::TempMemory::EntryGuard guard_;  // what the records hand to the host lives here
+protected:
+    TempMemory::EntryGuard guard_;  // what the records hand to the host lives here
 };
 
-TEST_F(Registration, RegisterOperandsPerHostVersion) {
+// Every text of one registration, under each generation.
+TEST_F(Registration, RecordsReachTheHostWholeUnderEachVersion) {
     struct Case {
         int version;
-        std::string type;
+        const char* type;
+        const char* lastHelp;
     };
-    for (const Case& c : {Case{16, "QQQBBB$"}, Case{12, "QQQBBB$"}, Case{11, "PPPBBB"}}) {
-        fakehost::Host fake(c.version);
+    for (const Case& c : {Case{16, "QQQBBB$", " numBuckets help . "}, Case{12, "QQQBBB$", " numBuckets help . "},
+                          Case{11, "PPPBBB", " numBuckets help . "}}) {
+        AttachedHost h({.version = c.version});
         ExcelFunctionRegistrationRegistry registry;
-        registry.AddFunction(RegistrationRecord("xlrocCurveIndividual", "Test.rocCurveIndividual", " roc ",
-                                                "Test Category", rocArguments, 5, false, true, "", "", false, false,
-                                                false));
-        registry.RegisterAll(host(c.version));
-
-        const auto registrations = fake.callsOf(xlfRegister);
-        ASSERT_EQ(registrations.size(), 1u) << c.version;
-        EXPECT_EQ(registrations[0].operands,
-                  expectedOperands("xlrocCurveIndividual", c.type, "Test.rocCurveIndividual",
-                                   "scores, indicators, scoreIndex, outputIndex, numBuckets", "", " roc ",
-                                   {" scores help ", " indicators help ", " scoreIndex help ", " outputIndex help ",
-                                    " numBuckets help . "}))
-            << c.version;
-        EXPECT_EQ(registrations[0].operands.size(), 15u);
-        EXPECT_EQ(registry.Functions().at("Test.rocCurveIndividual")->GetRegisterId(), fakehost::Host::idOf(1));
+        registry.AddFunction(record("Test.rocCurveIndividual", " roc "));
+        h.open();
+        registry.RegisterAll(CurrentHost());
+        ASSERT_EQ(h->registrations().size(), 1u) << c.version;
+        const host::Registration& r = h->registrations()[0];
+        EXPECT_EQ(r.module, "/addins/Tavirune.xll");
+        EXPECT_EQ(r.procedure, "xlentry");
+        EXPECT_EQ(r.typeText, c.type);
+        EXPECT_EQ(r.name, "Test.rocCurveIndividual");
+        EXPECT_EQ(r.argumentText, "scores, indicators, scoreIndex, outputIndex, numBuckets");
+        EXPECT_EQ(r.macroType, 1);
+        EXPECT_EQ(r.category, "Test Category");
+        EXPECT_EQ(r.helpTopic, "");
+        EXPECT_EQ(r.description, " roc ");
+        EXPECT_EQ(r.argumentHelp, (std::vector<std::string>{" scores help ", " indicators help ", " scoreIndex help ",
+                                                            " outputIndex help ", c.lastHelp}));
+        EXPECT_EQ(registry.Functions().at("Test.rocCurveIndividual")->GetRegisterId(), r.id);
     }
 }
 
-TEST_F(Registration, NoArgumentsGiveTenOperands) {
-    for (int version : {16, 11}) {
-        fakehost::Host fake(version);
-        ExcelFunctionRegistrationRegistry registry;
-        registry.AddFunction(record("Test.getVersion", " version "));
-        registry.RegisterAll(host(version));
-        const auto registrations = fake.callsOf(xlfRegister);
-        ASSERT_EQ(registrations.size(), 1u);
-        EXPECT_EQ(registrations[0].operands,
-                  expectedOperands("xlentry", version >= 12 ? "Q$" : "P", "Test.getVersion", "", "", " version ", {}));
-    }
-}
-
-TEST_F(Registration, ByteOrderOfNamesAndHelpTopicIndices) {
-    fakehost::Host fake(16);
+// Functions in byte order of their names (upper case first), then the commands, numbered on for their help topics;
+// a later record of a name replaces the earlier one; the help identifier overrides the topic.
+TEST_F(Registration, OrderHelpTopicsAndReplacement) {
+    AttachedHost h;
+    HostContext context = (h.open(), CurrentHost());
+    context.helpFile = "/addins/Tavirune.chm";
     ExcelFunctionRegistrationRegistry registry;
-    // Upper case sorts before lower case in byte order.
-    for (const char* name : {"b.zeta", "a.mid", "B.alpha", "a.Mid"}) registry.AddFunction(record(name));
-    registry.RegisterAll(host(16, "/addins/Tavirune.chm"));
-
-    const std::vector<std::pair<std::string, std::string>> expected = {{"B.alpha", "/addins/Tavirune.chm!1"},
-                                                                       {"a.Mid", "/addins/Tavirune.chm!2"},
-                                                                       {"a.mid", "/addins/Tavirune.chm!3"},
-                                                                       {"b.zeta", "/addins/Tavirune.chm!4"}};
-    const auto registrations = fake.callsOf(xlfRegister);
-    ASSERT_EQ(registrations.size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(registrations[i].operands[3].text, expected[i].first);
-        EXPECT_EQ(registrations[i].operands[8].text, expected[i].second);
-    }
-}
-
-TEST_F(Registration, CommandsContinueTheNumbering) {
-    fakehost::Host fake(16);
-    ExcelFunctionRegistrationRegistry registry;
-    registry.AddFunction(record("f.two"));
-    registry.AddFunction(record("f.one"));
+    for (const char* name : {"b.zeta", "a.mid", "B.alpha", "Z.upper"}) registry.AddFunction(record(name));
+    registry.AddFunction(record("b.zeta", " second "));
+    registry.AddFunction(record("c.custom", " d ", "custom!7"));
+    registry.AddFunction(record("c.auto", " d ", "auto"));
     registry.AddCommand(std::make_shared<XlfCmdDesc>("xlcommand", "c.command", " command "));
-    registry.RegisterAll(host(16, "/h.chm"));
-    const auto registrations = fake.callsOf(xlfRegister);
-    ASSERT_EQ(registrations.size(), 3u);
-    EXPECT_EQ(registrations[2].operands[3].text, "c.command");
-    EXPECT_EQ(registrations[2].operands[5], number(2.0));  // a command
-    EXPECT_EQ(registrations[2].operands[8].text, "/h.chm!3");
+    registry.RegisterAll(context);
+    struct Row {
+        const char* name;
+        const char* topic;
+        int macroType;
+    };
+    const std::vector<Row> expected = {
+        {"B.alpha", "/addins/Tavirune.chm!1", 1}, {"Z.upper", "/addins/Tavirune.chm!2", 1},
+        {"a.mid", "/addins/Tavirune.chm!3", 1},   {"b.zeta", "/addins/Tavirune.chm!4", 1},
+        {"c.auto", "/addins/Tavirune.chm!5", 1},  {"c.custom", "custom!7", 1},
+        {"c.command", "/addins/Tavirune.chm!7", 2},
+    };
+    ASSERT_EQ(h->registrations().size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(h->registrations()[i].name, expected[i].name);
+        EXPECT_EQ(h->registrations()[i].helpTopic, expected[i].topic) << expected[i].name;
+        EXPECT_EQ(h->registrations()[i].macroType, expected[i].macroType) << expected[i].name;
+    }
+    EXPECT_EQ(h->find("b.zeta")->description, " second ");
+    // Loading again builds new descriptors under new identifiers.
+    const auto first = registry.Functions().at("a.mid");
+    registry.RegisterAll(context);
+    EXPECT_NE(registry.Functions().at("a.mid").get(), first.get());
+    EXPECT_EQ(registry.Functions().at("a.mid")->GetRegisterId(), h->find("a.mid")->id);
+    EXPECT_NE(first->GetRegisterId(), h->find("a.mid")->id);
 }
 
-TEST_F(Registration, LaterRecordOfTheSameNameReplacesTheEarlier) {
-    fakehost::Host fake(16);
+TEST_F(Registration, RejectedRegistrationIsReportedAndUnregisteringSkipsIt) {
+    AttachedHost h;
+    const HostContext context = (h.open(), CurrentHost());
     ExcelFunctionRegistrationRegistry registry;
-    registry.AddFunction(record("f.same", " first "));
-    registry.AddFunction(record("f.other"));
-    registry.AddFunction(record("f.same", " second "));
-    EXPECT_EQ(registry.RecordNames(), (std::vector<std::string>{"f.other", "f.same"}));
-    registry.RegisterAll(host(16));
-    const auto registrations = fake.callsOf(xlfRegister);
-    ASSERT_EQ(registrations.size(), 2u);
-    EXPECT_EQ(registrations[1].operands[3].text, "f.same");
-    EXPECT_EQ(registrations[1].operands[9].text, " second ");
-}
-
-TEST_F(Registration, RejectedRegistrationIsReportedAndTheOthersContinue) {
-    fakehost::Host fake(16);
-    fake.reject("f.b", xlretFailed);
-    ExcelFunctionRegistrationRegistry registry;
-    for (const char* name : {"f.a", "f.b", "f.c"}) registry.AddFunction(record(name));
-    DiagnosticCapture capture;
-    registry.RegisterAll(host(16));
-
-    EXPECT_EQ(fake.callsOf(xlfRegister).size(), 3u);
-    const auto functions = registry.Functions();
-    EXPECT_EQ(functions.at("f.a")->GetRegisterId(), fakehost::Host::idOf(1));
-    EXPECT_EQ(functions.at("f.b")->GetRegisterId(), -1.0);
-    EXPECT_EQ(functions.at("f.c")->GetRegisterId(), fakehost::Host::idOf(2));
-    const std::string line = "): Error 32 while registering f.b\n";
-    const std::string diagnostics = capture.text();
-    ASSERT_GE(diagnostics.size(), line.size());
-    EXPECT_EQ(diagnostics.substr(diagnostics.size() - line.size()), line);
-    EXPECT_EQ(diagnostics.rfind("registration.cpp(", 0), 0u) << diagnostics;
-}
-
-TEST_F(Registration, AnswerThatIsNotANumberLeavesNoIdentifier) {
-    fakehost::Host fake(16);
-    fake.answerRegistrationWithText();
-    ExcelFunctionRegistrationRegistry registry;
-    registry.AddFunction(record("f.a"));
-    registry.RegisterAll(host(16));
-    EXPECT_EQ(registry.Functions().at("f.a")->GetRegisterId(), -1.0);
+    for (const char* name : {"f.c", "f.a"}) registry.AddFunction(record(name));
+    registry.RegisterAll(context);
+    // A later registration the host refuses: reported, and no identifier.
+    h->options().rejectRegistration = xlretFailed;
+    registry.AddFunction(record("f.b"));
+    {
+        DiagnosticCapture capture;
+        registry.RegisterAll(context);
+        const std::vector<std::string> messages = capture.messages();
+        EXPECT_EQ(messages, (std::vector<std::string>{"Error 32 while registering f.a", "Error 32 while registering f.b",
+                                                      "Error 32 while registering f.c"}));
+        EXPECT_EQ(capture.text().rfind("registration.cpp(", 0), 0u) << capture.text();
+    }
+    for (const auto& entry : registry.Functions()) EXPECT_EQ(entry.second->GetRegisterId(), -1.0) << entry.first;
+    h->options().rejectRegistration.reset();
+    registry.RegisterAll(context);
+    h->clearRecords();
     registry.UnregisterAll();
-    EXPECT_TRUE(fake.callsOf(xlfSetName).empty());
-    EXPECT_TRUE(fake.callsOf(xlfUnregister).empty());
+    // Each name deleted, then its registration removed, in byte order.
+    std::vector<std::string> calls;
+    for (const host::HostCall& call : h->calls()) calls.push_back(std::to_string(call.function) + " " + call.detail);
+    const std::string setName = std::to_string(xlfSetName) + " ", unregister = std::to_string(xlfUnregister) + " ";
+    EXPECT_EQ(calls, (std::vector<std::string>{setName + "f.a", unregister + "1003", setName + "f.b", unregister + "1004",
+                                               setName + "f.c", unregister + "1005"}));
+    for (const auto& entry : registry.Functions()) EXPECT_EQ(entry.second->GetRegisterId(), -1.0);
+    registry.UnregisterAll();  // nothing left to unregister
+    EXPECT_EQ(h->calls().size(), calls.size());
 }
 
 TEST_F(Registration, EmptyLibraryPathStopsRegistration) {
-    fakehost::Host fake(16);
-    ExcelFunctionRegistrationRegistry registry;
-    registry.AddFunction(record("f.a"));
-    HostContext context = host(16);
+    AttachedHost h;
+    HostContext context = (h.open(), CurrentHost());
     context.libraryPath.clear();
-    DiagnosticCapture capture;
-    try {
-        registry.RegisterAll(context);
-        ADD_FAILURE() << "no exception";
-    } catch (const xlframe::XlfGeneralException& error) {
-        EXPECT_STREQ(error.what(), "Could not get library name");
-    }
-    EXPECT_NE(capture.text().find("): Could not get library name\n"), std::string::npos);
-    EXPECT_TRUE(fake.callsOf(xlfRegister).empty());
-}
-
-TEST_F(Registration, UnregisterDeletesTheNameThenTheRegistration) {
-    fakehost::Host fake(16);
-    fake.reject("f.b", xlretInvXloper);
-    ExcelFunctionRegistrationRegistry registry;
-    for (const char* name : {"f.c", "f.a", "f.b"}) registry.AddFunction(record(name));
-    DiagnosticCapture capture;
-    registry.RegisterAll(host(16));
-    const std::size_t before = fake.calls().size();
-    registry.UnregisterAll();
-
-    std::vector<fakehost::Call> after(fake.calls().begin() + static_cast<std::ptrdiff_t>(before), fake.calls().end());
-    ASSERT_EQ(after.size(), 4u);  // f.b was never registered
-    EXPECT_EQ(after[0].xlfn, xlfSetName);
-    EXPECT_EQ(after[0].operands, (std::vector<fakehost::Value>{text("f.a")}));
-    EXPECT_EQ(after[1].xlfn, xlfUnregister);
-    EXPECT_EQ(after[1].operands, (std::vector<fakehost::Value>{number(fakehost::Host::idOf(1))}));
-    EXPECT_EQ(after[2].xlfn, xlfSetName);
-    EXPECT_EQ(after[2].operands, (std::vector<fakehost::Value>{text("f.c")}));
-    EXPECT_EQ(after[3].xlfn, xlfUnregister);
-    EXPECT_EQ(after[3].operands, (std::vector<fakehost::Value>{number(fakehost::Host::idOf(2))}));
-
-    for (const auto& entry : registry.Functions()) EXPECT_EQ(entry.second->GetRegisterId(), -1.0);
-    registry.UnregisterAll();  // nothing left to unregister
-    EXPECT_EQ(fake.calls().size(), before + 4);
-}
-
-TEST_F(Registration, LoadingTwiceReplacesTheDescriptors) {
-    fakehost::Host fake(16);
     ExcelFunctionRegistrationRegistry registry;
     registry.AddFunction(record("f.a"));
-    registry.RegisterAll(host(16));
-    const auto first = registry.Functions().at("f.a");
-    registry.RegisterAll(host(16));
-    const auto second = registry.Functions().at("f.a");
-    EXPECT_NE(first.get(), second.get());
-    EXPECT_EQ(second->GetRegisterId(), fakehost::Host::idOf(2));
-    EXPECT_EQ(registry.Functions().size(), 1u);
+    DiagnosticCapture capture;
+    EXPECT_EQ(testing::failureText([&] { registry.RegisterAll(context); }), "Could not get library name");
+    EXPECT_EQ(capture.messages(), std::vector<std::string>{"Could not get library name"});
+    EXPECT_TRUE(h->registrations().empty());
 }
 
-TEST_F(Registration, HelpIdentifierOverridesTheTopicUnlessAuto) {
-    struct Case {
-        const char* helpId;
-        std::string topic;
-    };
-    for (const Case& c : {Case{"custom!7", "custom!7"}, Case{"auto", "/h.chm!1"}, Case{"", "/h.chm!1"}}) {
-        fakehost::Host fake(16);
-        ExcelFunctionRegistrationRegistry registry;
-        registry.AddFunction(RegistrationRecord("xlentry", "f.a", " d ", "Test Category", nullptr, 0, false, true, "",
-                                                c.helpId, false, false, false));
-        registry.RegisterAll(host(16, "/h.chm"));
-        ASSERT_EQ(fake.callsOf(xlfRegister).size(), 1u);
-        EXPECT_EQ(fake.callsOf(xlfRegister)[0].operands[8].text, c.topic) << c.helpId;
+TEST_F(Registration, HelpTextsAreLimitedByTheOperandsOfOneCall) {
+    std::vector<std::string> names, helps;
+    for (int i = 0; i < 250; ++i) {
+        names.push_back(std::string("a").append(std::to_string(i)));
+        helps.push_back(std::string(" help ").append(std::to_string(i)));
     }
+    static const char* table[250][3];
+    for (std::size_t i = 0; i < 250; ++i) table[i][0] = names[i].c_str(), table[i][1] = helps[i].c_str(), table[i][2] = "B";
+    for (const auto& [version, given, passed] :
+         std::initializer_list<std::tuple<int, int, int>>{{11, 25, 20}, {11, 20, 20}, {16, 250, 245}, {16, 19, 19}}) {
+        AttachedHost h({.version = version});
+        const HostContext context = (h.open(), CurrentHost());
+        ExcelFunctionRegistrationRegistry registry;
+        registry.AddFunction(RegistrationRecord("xlentry", "f.many", " d ", "Test Category", table, given, false, false,
+                                                "", "", false, false, false));
+        DiagnosticCapture capture;  // more arguments than the wizard shows
+        registry.RegisterAll(context);
+        ASSERT_EQ(h->registrations().size(), 1u) << version << " " << given;
+        const std::vector<std::string>& got = h->registrations()[0].argumentHelp;
+        ASSERT_EQ(got.size(), static_cast<std::size_t>(passed));
+        EXPECT_TRUE(std::equal(got.begin(), got.end() - 1, helps.begin()));
+        EXPECT_EQ(got.back(), helps[static_cast<std::size_t>(passed) - 1] + ". ");
+    }
+    EXPECT_EQ(MaxArgumentHelpTexts(11), 20u);
+    EXPECT_EQ(MaxArgumentHelpTexts(12), 245u);
 }
 
-TEST_F(Registration, DescriptorTextsFromRecordFlags) {
+TEST(RegistrationTexts, TypeTextPerHostVersionAndFlags) {
+    FunctionFlags none, threadSafe, all;
+    threadSafe.threadSafe = true;
+    all.isVolatile = all.threadSafe = all.asynchronous = all.macroSheetEquivalent = all.clusterSafe = true;
     struct Case {
-        const char* what;
+        std::string returnCode;
+        std::vector<std::string> arguments;
         int version;
-        const char* returnCode;
-        bool isVolatile, threadSafe, asynchronous, macroSheet, clusterSafe;
-        std::string type, procedure;
+        FunctionFlags flags;
+        std::string expected;
     };
     const std::vector<Case> cases = {
-        {"empty return code", 16, "", false, true, false, false, false, "QQQBBB$", "xlentry"},
-        {"symbolic return code", 11, "XLF_XLOPER", false, true, false, false, false, "RPPBBB", "xlentry"},
-        {"literal return code", 16, "B", true, false, false, false, false, "BQQBBB!", "xlentry"},
-        {"asynchronous, version 14", 14, "", false, true, true, false, true, ">QQBBBX$&", "xlentrySync"},
-        {"asynchronous, version 12", 12, "", false, false, true, true, true, "QQQBBB#", "xlentry"},
+        {"Q", {"Q", "Q", "B"}, 12, threadSafe, "QQQB$"}, {"P", {"P", "B"}, 11, threadSafe, "PPB"},
+        {"Q", {}, 16, threadSafe, "Q$"},                 {"Q", {"Q"}, 16, none, "QQ"},
+        {"Q", {"Q", "B"}, 14, all, ">QBX!$&#"},          {"Q", {"Q", "B"}, 13, all, "QQB!$#"},
+        {"P", {"P", "B"}, 11, all, "PPB!#"},
     };
-    for (const Case& c : cases) {
-        const RegistrationRecord r("xlentry", "f.a", " d ", "Test Category", rocArguments, 5, c.isVolatile,
-                                   c.threadSafe, c.returnCode, "", c.asynchronous, c.macroSheet, c.clusterSafe);
-        const auto desc = r.CreateFuncDesc();
-        EXPECT_EQ(desc->TypeText(host(c.version)), c.type) << c.what;
-        EXPECT_EQ(desc->ProcedureText(host(c.version)), c.procedure) << c.what;
-        EXPECT_EQ(desc->ArgumentText(), "scores, indicators, scoreIndex, outputIndex, numBuckets");
-        EXPECT_EQ(desc->GetRegisterId(), -1.0);
+    for (const Case& c : cases) EXPECT_EQ(TypeText(c.returnCode, c.arguments, c.version, c.flags), c.expected) << c.expected;
+    // The descriptor's own translation of symbolic codes and flags, and its procedure name.
+    const RegistrationRecord async("xlentry", "f.a", " d ", "Test Category", rocArguments, 5, false, true, "XLF_XLOPER",
+                                   "", true, false, true);
+    HostContext context{14, "/x.xll", "", [](const std::string& code) { return code == "XLF_OPER" ? "Q" : code == "XLF_XLOPER" ? "U" : code; }};
+    EXPECT_EQ(async.CreateFuncDesc()->TypeText(context), ">QQBBBX$&");
+    EXPECT_EQ(async.CreateFuncDesc()->ProcedureText(context), "xlentrySync");
+    context.version = 12;
+    EXPECT_EQ(async.CreateFuncDesc()->TypeText(context), "UQQBBB$");
+    EXPECT_EQ(async.CreateFuncDesc()->ProcedureText(context), "xlentry");
+}
+
+TEST(RegistrationTexts, ArgumentTextUpToTheWizardLimit) {
+    EXPECT_EQ(ArgumentText({"inputMatrix"}), "inputMatrix");
+    EXPECT_EQ(ArgumentText({}), "");
+    // 36 names of five characters and one of three: 255 characters, kept; one more: replaced.
+    std::vector<std::string> names(36, "abcde");
+    names.push_back("xyz");
+    EXPECT_EQ(ArgumentText(names).size(), 255u);
+    names.back() = "wxyz";
+    EXPECT_EQ(ArgumentText(names), "Too many arguments for Function Wizard");
+}
+
+TEST(RegistrationTexts, LongArgumentNameWarnsOnly) {
+    for (const auto& [name, warns] : std::initializer_list<std::pair<std::string, bool>>{
+             {"abcdefghijklmnopqrs", true}, {"abcdefghijklmnopqr", false}, {"", false}}) {
+        DiagnosticCapture capture;
+        const XlfArgDesc argument(name, " help ", "XLF_OPER");
+        const std::vector<std::string> expected = {"Argument name \"" + name +
+                                                   "\" may be too long to fit the in the function wizard"};
+        EXPECT_EQ(capture.messages(), warns ? expected : std::vector<std::string>{}) << name;
+        EXPECT_EQ(argument.GetName() + argument.GetComment() + argument.GetType(), name + " help XLF_OPER");
     }
 }
 
-TEST_F(Registration, RecordAddsItselfToTheRegistry) {
-    const RegistrationRecord r("xlentry", "Registration.selfAdded", " d ", "Test Category", nullptr, 0, false, true, "",
-                               "", false, false, false);
+TEST(RegistrationTexts, RecordAddsItselfToTheRegistry) {
+    const RegistrationRecord r = record("Registration.selfAdded");
     const auto names = Registry().RecordNames();
     EXPECT_NE(std::find(names.begin(), names.end(), "Registration.selfAdded"), names.end());
 }
 
-TEST_F(Registration, OlderHostGetsAtMostTwentyHelpTexts) {
-    std::vector<std::string> names, helps;
-    for (int i = 0; i < 25; ++i) {
-        names.push_back(std::string("a").append(std::to_string(i)));
-        helps.push_back(std::string(" help ").append(std::to_string(i)));
-    }
-    const char* table[25][3];
-    for (int i = 0; i < 25; ++i) {
-        table[i][0] = names[i].c_str();
-        table[i][1] = helps[i].c_str();
-        table[i][2] = "XLF_OPER";
-    }
-    for (int version : {11, 16}) {
-        fakehost::Host fake(version);
-        ExcelFunctionRegistrationRegistry registry;
-        registry.AddFunction(RegistrationRecord("xlentry", "f.many", " d ", "Test Category", table, 25, false, true, "",
-                                                "", false, false, false));
-        registry.RegisterAll(host(version));
-        const auto registrations = fake.callsOf(xlfRegister);
-        ASSERT_EQ(registrations.size(), 1u);
-        const std::size_t passed = version >= 12 ? 25 : 20;
-        ASSERT_EQ(registrations[0].operands.size(), 10 + passed);
-        EXPECT_EQ(registrations[0].operands.back().text, helps[passed - 1] + ". ");
-    }
-}
-
 }  // namespace
+}  // namespace xlframe::XLRegistration

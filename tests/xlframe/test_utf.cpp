@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "host/host_values.hpp"
 #include "xlframe/cell_matrix.hpp"
 #include "xlframe/utf.hpp"
 
@@ -30,10 +31,34 @@ const RoundTrip roundTrips[] = {
     {"empty", "", units({})},
 };
 
-TEST(Utf, RoundTripsAreLossless) {
+TEST(Utf, RoundTripsAreLosslessAlsoThroughCells) {
+    CellMatrix m(1, 2);
     for (const RoundTrip& c : roundTrips) {
         EXPECT_EQ(utf16ToUtf8(c.utf16), c.utf8) << c.name;
         EXPECT_EQ(utf8ToUtf16(c.utf8), c.utf16) << c.name;
+        m(0, 0) = c.utf16;
+        EXPECT_EQ(m(0, 0).GetString(), c.utf8) << c.name;
+        m(0, 1) = c.utf8;
+        EXPECT_EQ(m(0, 1).GetWideString(), c.utf16) << c.name;
+    }
+}
+
+// Every code point, against the stand-in host's own conversions as the reference.
+TEST(Utf, EveryCodePointAgreesWithTheHostsConversion) {
+    int wrong = 0;
+    for (char32_t point = 0; point <= 0x10FFFF; ++point) {
+        if (point >= 0xD800 && point <= 0xDFFF) continue;
+        std::string utf8;
+        appendUtf8(utf8, point);
+        const std::u16string reference = host::detail::utf8ToUtf16(utf8);
+        const std::wstring wide(reference.begin(), reference.end());
+        wrong += utf8 != host::detail::utf16ToUtf8(reference) || utf8ToUtf16(utf8) != wide || utf16ToUtf8(wide) != utf8;
+    }
+    EXPECT_EQ(wrong, 0);
+    for (char32_t invalid : {char32_t{0xD800}, char32_t{0xDFFF}, char32_t{0x110000}}) {
+        std::string utf8;
+        appendUtf8(utf8, invalid);
+        EXPECT_EQ(utf8, "\xEF\xBF\xBD");
     }
 }
 
@@ -48,16 +73,6 @@ TEST(Utf, MalformedInputBecomesReplacementCharacters) {
     const std::wstring overlong = utf8ToUtf16("\xC0\xAF");
     ASSERT_FALSE(overlong.empty());
     for (wchar_t unit : overlong) EXPECT_EQ(unit, static_cast<wchar_t>(0xFFFD));
-}
-
-TEST(Utf, CellsKeepCharactersOutsideAscii) {
-    CellMatrix m(1, 2);
-    for (const RoundTrip& c : roundTrips) {
-        m(0, 0) = c.utf16;
-        EXPECT_EQ(m(0, 0).GetString(), c.utf8) << c.name;
-        m(0, 1) = c.utf8;
-        EXPECT_EQ(m(0, 1).GetWideString(), c.utf16) << c.name;
-    }
 }
 
 TEST(Utf, ByteOrderOfUtf8IsCodePointOrder) {

@@ -15,12 +15,6 @@ struct LanguageScope {
     ~LanguageScope() { currentLanguage = 1; }
 };
 
-TEST(KorvanthException, FillsThePlaceholderWithTheArgument) {
-    const KorvanthException error = KorvanthException(20004).addArgument("scores");
-    EXPECT_EQ(error.getMessage(), "The vector scores is no column vector or empty");
-    EXPECT_EQ(error.getCode(), 20004);
-}
-
 TEST(KorvanthException, GermanTexts) {
     LanguageScope german(0);
     EXPECT_EQ(KorvanthException(20002).addArgument("x").getMessage(), "Die Zelle x ist leer");

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,32 @@ TEST(GaussJordan, NotANumberNeverReadsOutside) {
             for (std::size_t i = 0; i < n; ++i) EXPECT_FALSE(std::isfinite(b(i, 0))) << n;
         } else {
             EXPECT_EQ(t.code, 89) << n;
+        }
+    }
+}
+
+// The solver without the inverse: the same digits as gaussJordan, or false where it hands over.
+TEST(SolveGaussJordan, SameDigitsAsGaussJordan) {
+    std::mt19937 gen(7);
+    std::normal_distribution<double> normal;
+    for (int trial = 0; trial < 300; ++trial) {
+        const std::size_t n = 1 + static_cast<std::size_t>(trial % 12);
+        Matrix a(n, n), b(n, 2);
+        for (std::size_t i = 0; i < n * n; ++i)
+            a(i / n, i % n) = trial % 3 == 0 ? std::round(2 * normal(gen)) : normal(gen);
+        for (std::size_t i = 0; i < n * 2; ++i) b(i / 2, i % 2) = i % 2 == 0 ? normal(gen) : std::round(normal(gen));
+        if (trial % 7 == 0) a(n - 1, 0) = std::numeric_limits<double>::quiet_NaN();
+        Matrix inverse = a, expected = b, scratch = a, x = b;
+        const Thrown reference = thrownBy([&] { gaussJordan(inverse, expected); });
+        const Thrown t = thrownBy([&] {
+            if (!solveGaussJordan(scratch, x)) scratch = a, x = b, gaussJordan(scratch, x);
+        });
+        ASSERT_EQ(t.code, reference.code) << trial;
+        for (std::size_t i = 0; t.code == -1 && i < n * 2; ++i) {
+            const double want = expected(i / 2, i % 2), got = x(i / 2, i % 2);
+            if (!std::isnan(want) || !std::isnan(got)) {
+                ASSERT_EQ(got, want) << trial;
+            }
         }
     }
 }

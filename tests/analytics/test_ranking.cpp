@@ -30,7 +30,8 @@ void expectSortedRanks(const std::vector<std::uint64_t>& keys, const KeyRanks& r
 // hashes share their top bits, so that a probe runs long.
 TEST(Ranking, KeyRanksEqualTheSortedDistinctKeys) {
     std::mt19937_64 gen(17);
-    const std::vector<std::uint64_t> edges = {0, 1, ~std::uint64_t{0}, std::uint64_t{1} << 63, (std::uint64_t{1} << 63) - 1};
+    const std::uint64_t top = std::uint64_t{1} << 63;
+    const std::vector<std::uint64_t> edges = {0, 1, ~std::uint64_t{0}, top, top - 1};
     std::vector<std::uint64_t> colliding;
     for (std::uint64_t k = 0; colliding.size() < 100; ++k)
         if (mixKey(k) >> 52 == 0) colliding.push_back(k);

@@ -18,17 +18,6 @@ const double nan = std::nan("");
 // The hand-worked tables and the texts of bad input are cases of the command-line tests.
 const CellMatrix omitted(1, 1);
 
-TEST(CrossTabNumerical, RefusesATableTooLongForASheet) {
-    const std::size_t classes = 1048576;  // one more row for the labels
-    CellMatrix lower(classes, 1), upper(classes, 1);
-    for (std::size_t j = 0; j < classes; ++j) {
-        lower(j, 0) = static_cast<double>(j);
-        upper(j, 0) = static_cast<double>(j + 1);
-    }
-    EXPECT_EQ(rejection(crossTabNumerical(numbers({0.5}), numbers({0}), omitted, lower, upper)),
-              "The result would have more than 1048576 rows or 16384 columns and cannot be shown in a worksheet");
-}
-
 // The ordered scan as written: the first class that takes x.
 std::ptrdiff_t scanReference(const std::vector<double>& lower, const std::vector<double>& upper, double x) {
     for (std::size_t j = 0; j < lower.size(); ++j)

@@ -82,7 +82,7 @@ TEST(EntryPointTable, RegistrationCallsOnEitherGeneration) {
             const std::string warning =
                 "Argument name \"defaultProbabilities\" may be too long to fit the in the function wizard\n";
             std::size_t warnings = 0;
-            for (std::size_t at = diagnostics.find(warning); at != std::string::npos; at = diagnostics.find(warning, at + 1))
+            for (auto at = diagnostics.find(warning); at != std::string::npos; at = diagnostics.find(warning, at + 1))
                 ++warnings;
             EXPECT_EQ(warnings, 5u);
         }

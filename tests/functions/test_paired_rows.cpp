@@ -171,8 +171,8 @@ TEST(PairedRows, BlankRowChangesNoResultCellAndHalfBlankRowIsAText) {
 
 // Degenerate inputs are cases of the command-line tests; an infinite count cannot be written there.
 TEST(PairedRows, InfiniteCountIsRefused) {
-    EXPECT_EQ(rejection(calibrationTestAggregate(numbers({0.1, 0.2}), numbers({1, std::numeric_limits<double>::infinity()}),
-                                                 numbers({10, 10}))),
+    const double inf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(rejection(calibrationTestAggregate(numbers({0.1, 0.2}), numbers({1, inf}), numbers({10, 10}))),
               "At least one entry of the cell range for the number of defaults is not a finite number");
 }
 

@@ -14,7 +14,7 @@
 #include "functions/checks.hpp"
 #include "functions/paired_ranges.hpp"
 #include "functions/result_size.hpp"
-#include "functions/score_groups.hpp"
+#include "analytics/roc.hpp"
 #include "functions/worksheet_functions.hpp"
 
 namespace Korvanth {

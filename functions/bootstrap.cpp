@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "analytics/bootstrap.hpp"
 #include "analytics/conversions.hpp"
 #include "analytics/random.hpp"
 #include "analytics/worksheet_guard.hpp"
@@ -16,20 +17,11 @@ namespace Korvanth {
 
 namespace {
 
-// The source row of every data row, drawn in row order. All draws of one sample are taken
-// under one lock, so that concurrent samples never interleave within the shared stream.
+// All draws of one sample are taken under one lock, so that concurrent samples never interleave
+// within the shared stream.
 std::vector<std::size_t> drawRows(std::size_t header, std::size_t rows) {
-    const std::size_t dataRows = rows - header;
-    std::vector<std::size_t> source(dataRows);
     const std::lock_guard<std::mutex> lock(sharedGeneratorLock());
-    Random& generator = sharedGenerator();
-    generator.resetDimension();
-    for (std::size_t& s : source) {
-        const double u = generator.nextUniform();
-        const auto drawn = static_cast<std::size_t>(static_cast<double>(dataRows) * u);  // u < 1, so no overflow
-        s = header + drawn > rows - 1 ? rows - 1 : header + drawn;
-    }
-    return source;
+    return bootstrapRows(sharedGenerator(), header, rows);
 }
 
 constexpr std::size_t prefetchDistance = 8;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "analytics/calibration.hpp"
 #include "analytics/conversions.hpp"
 #include "analytics/distributions.hpp"
 #include "analytics/matrix.hpp"
@@ -25,13 +26,7 @@ bool isProbability(double p) { return p >= 0.0 && p <= 1.0; }  // false for NaN 
 
 double twoSidedPValue(double z) { return z > 0 ? 2.0 * (1.0 - cumulativeNormal(z)) : 2.0 * cumulativeNormal(z); }
 
-// The sums of the test; each debtor (or cell of debtors) adds its share.
-struct Redelmeier {
-    double squaredErrors1 = 0, squaredErrors2 = 0;
-    double expected1 = 0, expected2 = 0;
-    double difference = 0;  // A: n times (MSE1 - MSE2)
-    double variance = 0;    // B
-};
+using Calibration::Redelmeier;
 
 CellMatrix differenceTable(const Redelmeier& sums, double count) {
     CellMatrix result(5, 3);
@@ -85,22 +80,12 @@ CellMatrix calibrationDifferenceIndividual(const CellMatrix& defaultProbRating1,
         const std::vector<double> q = rows.numbers(2);
         const std::size_t n = rows.size();
 
-        Redelmeier sums;
         for (std::size_t i = 0; i < n; ++i) {
-            const double pi = p[i];
-            const double qi = q[i];
-            if (!isProbability(pi)) fail("At least one default probability of rating 1 is not in [0,1]");
-            if (!isProbability(qi)) fail("At least one default probability of rating 2 is not in [0,1]");
+            if (!isProbability(p[i])) fail("At least one default probability of rating 1 is not in [0,1]");
+            if (!isProbability(q[i])) fail("At least one default probability of rating 2 is not in [0,1]");
             if (y[i] != 0 && y[i] != 1) fail("At least one of the indicators is not Zero or One");
-            const double yi = y[i];
-            const double gap = pi - qi;
-            sums.squaredErrors1 += (yi - pi) * (yi - pi);
-            sums.squaredErrors2 += (yi - qi) * (yi - qi);
-            sums.expected1 += pi * (1.0 - pi);
-            sums.expected2 += qi * (1.0 - qi);
-            sums.difference += (pi * pi - qi * qi) - 2.0 * gap * yi;
-            sums.variance += (pi + qi) * gap * gap * (2.0 - pi - qi);
         }
+        const Redelmeier sums = Calibration::redelmeier(p, q, y);
         return differenceTable(sums, static_cast<double>(n));
     });
 }
@@ -132,35 +117,21 @@ CellMatrix calibrationDifferenceAggregate(const CellMatrix& defaultProbabilities
 
         // Rows are grades under rating 2, columns grades under rating 1. A PD of a later row is
         // used before its own check; a bad one still ends the call when its row comes.
-        Redelmeier sums;
-        std::int64_t debtors = 0;  // 64 bits: the cells' counts may add up beyond 32 bits
         for (std::size_t u = 0; u < k; ++u) {
-            const double q = pd[u];
             for (std::size_t v = 0; v < k; ++v) {
                 if (!std::isfinite(defaults(u, v)))
                     fail("At least one entry of the matrix of defaults is not a finite number");
                 if (!std::isfinite(survivals(u, v)))
                     fail("At least one entry of the matrix of survivals is not a finite number");
-                const std::int32_t dv = xlframe::truncateToInt32(defaults(u, v));
-                if (dv < 0) fail("At least one entry of the matrix of defaults is a negative mumber");
-                const std::int32_t sv = xlframe::truncateToInt32(survivals(u, v));
-                if (sv < 0) fail("At least one entry of the matrix of survivals is a negative mumber");
-                const std::int64_t size = std::int64_t{dv} + sv;
-                const double p = pd[v];
-                const double d = dv;
-                const double s = sv;
-                const double m = static_cast<double>(size);
-                const double gap = p - q;
-                debtors += size;
-                sums.squaredErrors1 += s * p * p + d * (1.0 - p) * (1.0 - p);
-                sums.squaredErrors2 += s * q * q + d * (1.0 - q) * (1.0 - q);
-                sums.expected1 += m * p * (1.0 - p);
-                sums.expected2 += m * q * (1.0 - q);
-                sums.difference += (p * p - q * q) * m - 2.0 * gap * d;
-                sums.variance += m * gap * gap * (p + q) * (2.0 - p - q);
+                if (xlframe::truncateToInt32(defaults(u, v)) < 0)
+                    fail("At least one entry of the matrix of defaults is a negative mumber");
+                if (xlframe::truncateToInt32(survivals(u, v)) < 0)
+                    fail("At least one entry of the matrix of survivals is a negative mumber");
             }
-            if (!isProbability(q)) fail("At least one entry of the vector of default probabilities is not in [0,1]");
+            if (!isProbability(pd[u])) fail("At least one entry of the vector of default probabilities is not in [0,1]");
         }
+        std::int64_t debtors = 0;
+        const Redelmeier sums = Calibration::redelmeier(pd, defaults, survivals, debtors);
         if (debtors == 0) fail("The matrices of defaults and survivals do not contain a single debtor");
         return differenceTable(sums, static_cast<double>(debtors));
     });

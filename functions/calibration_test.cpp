@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "analytics/calibration.hpp"
 #include "analytics/distributions.hpp"
 #include "analytics/worksheet_guard.hpp"
 #include "functions/checks.hpp"
@@ -26,12 +27,7 @@ bool isProbability(double p) { return p >= 0.0 && p <= 1.0; }  // false for NaN 
 
 double twoSidedPValue(double z) { return z > 0 ? 2.0 * (1.0 - cumulativeNormal(z)) : 2.0 * cumulativeNormal(z); }
 
-// Sums of the Spiegelhalter test, weighted by the number of debtors behind each term.
-struct Spiegelhalter {
-    double squaredErrors = 0;  // sum of (y - p)^2
-    double expected = 0;       // sum of p (1 - p)
-    double variance = 0;       // sum of (1 - 2p)^2 p (1 - p)
-};
+using Calibration::Spiegelhalter;
 
 // Columns 0 to 5 of the value row: "Test", MSE, E[MSE], sqrt(V), z and its p-value.
 void fillSpiegelhalter(CellMatrix& result, const Spiegelhalter& sums, double count) {
@@ -68,18 +64,11 @@ CellMatrix calibrationTestIndividual(const CellMatrix& defaultProbabilities, con
         const std::vector<double> p = rows.numbers(1);
         const std::size_t n = rows.size();
 
-        Spiegelhalter sums;
         for (std::size_t i = 0; i < n; ++i) {
-            const double pd = p[i];
-            if (!isProbability(pd)) fail("At least one default probability is not in [0,1]");
+            if (!isProbability(p[i])) fail("At least one default probability is not in [0,1]");
             if (y[i] != 0 && y[i] != 1) fail("At least one of the indicators is not Zero or One");
-            const double error = y[i] - pd;
-            const double pq = pd * (1.0 - pd);
-            const double skew = 1.0 - 2.0 * pd;
-            sums.squaredErrors += error * error;
-            sums.expected += pq;
-            sums.variance += skew * skew * pq;
         }
+        const Spiegelhalter sums = Calibration::spiegelhalter(p, y);
 
         CellMatrix result(2, 6);
         result(0, 0) = "Calibration";
@@ -113,38 +102,13 @@ CellMatrix calibrationTestAggregate(const CellMatrix& defaultProbabilities, cons
         const std::vector<double> p = rows.numbers(2);
         const std::size_t k = rows.size();
 
-        Spiegelhalter sums;
-        std::int64_t debtors = 0;  // 64 bits: the grades' counts may add up beyond 32 bits
-        double hosmerLemeshow = 0;
-        std::int64_t freeGrades = 0;  // the chi-square's degrees of freedom
-        bool contradicted = false;
         for (std::size_t i = 0; i < k; ++i) {
-            const double pd = p[i];
-            if (!isProbability(pd)) fail("At least one default probability is not in [0,1]");
+            if (!isProbability(p[i])) fail("At least one default probability is not in [0,1]");
             if (defaults[i] < 0 || survivals[i] < 0)
                 fail("At least one of the number of defaults or number of survivals is a negative number");
-            const std::int64_t size = std::int64_t{defaults[i]} + survivals[i];
-            const double d = defaults[i];
-            const double s = survivals[i];
-            const double m = static_cast<double>(size);
-            const double pq = pd * (1.0 - pd);
-            const double skew = 1.0 - 2.0 * pd;
-            debtors += size;
-            sums.squaredErrors += d * (1.0 - pd) * (1.0 - pd) + s * pd * pd;
-            sums.expected += m * pq;
-            sums.variance += m * pq * skew * skew;
-
-            // A grade without debtors, or whose PD of 0 or 1 came true for every debtor, carries
-            // no random term: it is left out of the sum and of the degrees of freedom.
-            if (size == 0) continue;
-            if (pq > 0) {
-                const double gap = pd - d / m;
-                hosmerLemeshow += m * gap * gap / pq;
-                ++freeGrades;
-            } else if ((pd == 0.0 && defaults[i] != 0) || (pd == 1.0 && survivals[i] != 0)) {
-                contradicted = true;
-            }
         }
+        const Calibration::Grades g = Calibration::grades(p, defaults, survivals);
+        const std::int64_t debtors = g.debtors;
         if (debtors == 0) fail("The grades do not contain a single debtor");
 
         CellMatrix result(2, 8);
@@ -156,16 +120,16 @@ CellMatrix calibrationTestAggregate(const CellMatrix& defaultProbabilities, cons
         result(0, 5) = "p-Value (SP)";
         result(0, 6) = "Test Statistic (HL)";
         result(0, 7) = "p-Value (HL)";
-        fillSpiegelhalter(result, sums, static_cast<double>(debtors));
-        if (contradicted) {
+        fillSpiegelhalter(result, g.sums, static_cast<double>(debtors));
+        if (g.contradicted) {
             result(1, 6) = contradictedText;
             result(1, 7) = contradictedText;
-        } else if (freeGrades == 0) {
+        } else if (g.freeGrades == 0) {
             result(1, 6) = noFreeGradeText;
             result(1, 7) = noFreeGradeText;
         } else {
-            result(1, 6) = hosmerLemeshow;
-            result(1, 7) = 1.0 - cumulativeGamma(hosmerLemeshow / 2.0, static_cast<double>(freeGrades) / 2.0);
+            result(1, 6) = g.hosmerLemeshow;
+            result(1, 7) = 1.0 - cumulativeGamma(g.hosmerLemeshow / 2.0, static_cast<double>(g.freeGrades) / 2.0);
         }
         return result;
     });

@@ -9,6 +9,7 @@
 
 #include "analytics/categories.hpp"
 #include "analytics/conversions.hpp"
+#include "analytics/cross_tab.hpp"
 #include "analytics/worksheet_guard.hpp"
 #include "functions/checks.hpp"
 #include "functions/paired_ranges.hpp"
@@ -19,6 +20,8 @@
 namespace Korvanth {
 
 namespace {
+
+using namespace CrossTab;
 
 constexpr const char* indicatorText = "At least one indicator is not Zero or One";
 
@@ -35,15 +38,7 @@ void requireSameLength(std::size_t a, std::size_t b, const char* text) {
     if (a != b) fail(text);
 }
 
-// Counts in 64 bits: a full column of one outcome must not overflow.
-struct Counts {
-    std::int64_t survivals = 0;
-    std::int64_t defaults = 0;
-    void add(int indicator) { (indicator == 0 ? survivals : defaults) += 1; }
-};
-
-// Fills the WoE cell of a class. A zero count is replaced by half an observation relative to the
-// other outcome's total; without any survival or any default at all there is no weight to give.
+// Fills the WoE cell of a class; without any survival or any default at all there is no weight to give.
 void setWeightOfEvidence(xlframe::CellValue& cell, const Counts& c, const Counts& total) {
     if (total.survivals == 0) {
         cell = "not defined (no survivals)";
@@ -53,90 +48,16 @@ void setWeightOfEvidence(xlframe::CellValue& cell, const Counts& c, const Counts
         cell = "not defined (no defaults)";
         return;
     }
-    const double S = static_cast<double>(total.survivals), D = static_cast<double>(total.defaults);
-    double s = static_cast<double>(c.survivals), d = static_cast<double>(c.defaults);
-    if (s < 0.5 / D) s = 0.5 / D;
-    if (d < 0.5 / S) d = 0.5 / S;
-    cell = std::log((s / S) / (d / D));
+    cell = weightOfEvidence(c, total);
 }
 
-// Classes of about equal size from the sorted scores t; m > k, or k = 1.
-void automaticBoundaries(const std::vector<double>& t, std::size_t k, std::vector<double>& lower,
-                         std::vector<double>& upper) {
-    const std::size_t m = t.size();
-    const std::size_t step = m / k;
-    lower.assign(k, 0.0);
-    upper.assign(k, 0.0);
-    lower[0] = 2 * t[0] < -100000000.0 ? 2 * t[0] : -100000000.0;
-    for (std::size_t j = 0; j + 1 < k; ++j) {
-        const std::size_t i = (j + 1) * step;
-        const double b = (t[i] + t[i + 1]) / 2;
-        upper[j] = b;
-        lower[j + 1] = b;
-    }
-    upper[k - 1] = 2 * t[m - 1] > 100000000.0 ? 2 * t[m - 1] : 100000000.0;
-}
-
-// NaN cannot be ordered; it goes last, where it can only ever fail the class lookup.
-std::vector<double> sortedCopy(const std::vector<double>& scores) {
-    std::vector<double> t(scores);
-    const auto numbersEnd = std::partition(t.begin(), t.end(), [](double x) { return !std::isnan(x); });
-    std::sort(t.begin(), numbersEnd);
-    return t;
-}
-
-struct Tabulation {
-    std::vector<Counts> counts;
-    std::vector<std::size_t> members;
-    Counts total;
-};
-
-Tabulation tabulate(const ScoreClasses& classes, const std::vector<double>& scores, const std::vector<int>& indicators,
-                    std::vector<std::uint32_t>* classOf) {
+Tabulation tabulated(const ScoreClasses& classes, const std::vector<double>& scores, const std::vector<int>& indicators,
+                     std::vector<std::uint32_t>* classOf) {
     Tabulation tab;
-    tab.counts.resize(classes.size());
-    tab.members.assign(classes.size(), 0);
-    if (classOf) classOf->resize(scores.size());
-    for (std::size_t i = 0; i < scores.size(); ++i) {
-        const std::ptrdiff_t j = classes.find(scores[i]);
-        if (j == ScoreClasses::none) fail("The score " + streamText(scores[i]) + " is not inside a boundary interval");
-        tab.counts[static_cast<std::size_t>(j)].add(indicators[i]);
-        tab.total.add(indicators[i]);
-        ++tab.members[static_cast<std::size_t>(j)];
-        if (classOf) (*classOf)[i] = static_cast<std::uint32_t>(j);
-    }
+    const std::size_t outside = tabulate(classes, scores, indicators, tab, classOf);
+    if (outside < scores.size())
+        fail("The score " + streamText(scores[outside]) + " is not inside a boundary interval");
     return tab;
-}
-
-// Median of each class: the entry at floor(n / 2) of its sorted scores (the upper middle one).
-// When classes ascend, class j is a contiguous block of the sorted scores.
-std::vector<double> mediansFromSorted(const std::vector<double>& t, const std::vector<std::size_t>& members) {
-    std::vector<double> medians(members.size(), 0.0);
-    std::size_t offset = 0;
-    for (std::size_t j = 0; j < members.size(); ++j) {
-        if (members[j] > 0) medians[j] = t[offset + members[j] / 2];
-        offset += members[j];
-    }
-    return medians;
-}
-
-std::vector<double> mediansByClass(const std::vector<double>& scores, const std::vector<std::uint32_t>& classOf,
-                                   const std::vector<std::size_t>& members) {
-    std::vector<std::size_t> start(members.size() + 1, 0);
-    for (std::size_t j = 0; j < members.size(); ++j) start[j + 1] = start[j] + members[j];
-    std::vector<double> grouped(scores.size());
-    std::vector<std::size_t> next(start.begin(), start.end() - 1);
-    for (std::size_t i = 0; i < scores.size(); ++i) grouped[next[classOf[i]]++] = scores[i];
-    std::vector<double> medians(members.size(), 0.0);
-    for (std::size_t j = 0; j < members.size(); ++j) {
-        if (members[j] == 0) continue;
-        // Every score that found a class is a number, so the order is total.
-        const auto first = grouped.begin() + static_cast<std::ptrdiff_t>(start[j]);
-        const auto middle = first + static_cast<std::ptrdiff_t>(members[j] / 2);
-        std::nth_element(first, middle, grouped.begin() + static_cast<std::ptrdiff_t>(start[j + 1]));
-        medians[j] = *middle;
-    }
-    return medians;
 }
 
 CellMatrix numericalTable(const std::vector<double>& lower, const std::vector<double>& upper, const Tabulation& tab,
@@ -185,11 +106,11 @@ CellMatrix automaticCrossTab(const CellMatrix& scores, const CellMatrix& indicat
     automaticBoundaries(t, classCount, lower, upper);
     const ScoreClasses classes(lower, upper);
     if (classes.bisects()) {
-        const Tabulation tab = tabulate(classes, x, y, nullptr);
+        const Tabulation tab = tabulated(classes, x, y, nullptr);
         return numericalTable(lower, upper, tab, mediansFromSorted(t, tab.members));
     }
     std::vector<std::uint32_t> classOf;
-    const Tabulation tab = tabulate(classes, x, y, &classOf);
+    const Tabulation tab = tabulated(classes, x, y, &classOf);
     return numericalTable(lower, upper, tab, mediansByClass(x, classOf, tab.members));
 }
 
@@ -216,7 +137,7 @@ CellMatrix explicitCrossTab(const CellMatrix& scores, const CellMatrix& indicato
 
     const ScoreClasses classes(lower, upper);
     std::vector<std::uint32_t> classOf;
-    const Tabulation tab = tabulate(classes, x, y, &classOf);
+    const Tabulation tab = tabulated(classes, x, y, &classOf);
     return numericalTable(lower, upper, tab, mediansByClass(x, classOf, tab.members));
 }
 

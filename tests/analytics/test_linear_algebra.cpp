@@ -1,5 +1,5 @@
 // Gauss-Jordan elimination on matrices with known inverses, permutations, singular and tied
-// cases and random systems checked by their residual; the range reader of dense matrices.
+// cases.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
-#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -57,12 +56,6 @@ Matrix product(const Matrix& a, const Matrix& b) {
     return c;
 }
 
-Matrix identity(std::size_t n) {
-    Matrix m(n, n);
-    for (std::size_t i = 0; i < n; ++i) m(i, i) = 1.0;
-    return m;
-}
-
 struct KnownInverse {
     int line;
     Rows a, inverse;
@@ -91,57 +84,11 @@ TEST(GaussJordan, KnownInverses) {
     for (const KnownInverse& c : knownInverses) {
         Matrix a = matrix(c.a), b(c.a.size(), 2);
         for (std::size_t i = 0; i < b.rows(); ++i) b(i, 0) = 1.0, b(i, 1) = static_cast<double>(i);
-        const Matrix original = matrix(c.a), rhs = b;
+        const Matrix rhs = b;
         gaussJordan(a, b);
         EXPECT_LE(largestDifference(a, matrix(c.inverse)), c.tolerance) << "line " << c.line;
         EXPECT_LE(largestDifference(b, product(matrix(c.inverse), rhs)), 100 * c.tolerance + 1e-15)
             << "line " << c.line;
-    }
-}
-
-TEST(GaussJordan, OneByOne) {
-    Matrix a = matrix({{4.0}}), b = matrix({{2.0}});
-    gaussJordan(a, b);
-    EXPECT_EQ(a(0, 0), 0.25);
-    EXPECT_EQ(b(0, 0), 0.5);
-}
-
-TEST(GaussJordan, EmptySystemChangesNothing) {
-    Matrix a, b;
-    EXPECT_EQ(thrownBy([&] { gaussJordan(a, b); }).code, -1);
-    EXPECT_EQ(a.rows(), 0u);
-    EXPECT_EQ(b.rows(), 0u);
-}
-
-TEST(GaussJordan, WithoutRightHandSideStillInverts) {
-    Matrix a = matrix({{4, 7}, {2, 6}}), b(2, 0);
-    gaussJordan(a, b);
-    EXPECT_LE(largestDifference(a, matrix({{0.6, -0.7}, {-0.2, 0.4}})), 1e-15);
-    EXPECT_EQ(b.columns(), 0u);
-}
-
-// The inverse of a permutation matrix is its transpose, and solving only reorders b; both exactly.
-TEST(GaussJordan, PermutationMatrices) {
-    std::mt19937 gen(11);
-    for (std::size_t n : {2u, 3u, 4u, 7u, 12u}) {
-        std::vector<std::size_t> order(n);
-        std::iota(order.begin(), order.end(), 0);
-        for (int trial = 0; trial < 20; ++trial) {
-            std::shuffle(order.begin(), order.end(), gen);
-            Matrix p(n, n), b(n, 2);
-            for (std::size_t i = 0; i < n; ++i) {
-                p(i, order[i]) = 1.0;  // row i of p x picks x[order[i]]
-                b(i, 0) = static_cast<double>(i) + 0.5;
-                b(i, 1) = -static_cast<double>(i * i);
-            }
-            Matrix a = p, x = b;
-            gaussJordan(a, x);
-            for (std::size_t i = 0; i < n; ++i) {
-                for (std::size_t j = 0; j < n; ++j) ASSERT_EQ(a(i, j), p(j, i)) << n << ": " << i << ", " << j;
-                ASSERT_EQ(x(order[i], 0), b(i, 0)) << n << ": " << i;
-                ASSERT_EQ(x(order[i], 1), b(i, 1)) << n << ": " << i;
-            }
-        }
     }
 }
 
@@ -173,20 +120,6 @@ TEST(GaussJordan, TieGoesToTheLastElementScanned) {
     EXPECT_EQ(b, matrix({{-1}, {2}}));
 }
 
-TEST(GaussJordan, NearlySingularGivesLargeValuesWithoutFailing) {
-    Matrix a = matrix({{1, 1}, {1, 1 + 1e-12}}), b = matrix({{1}, {1}});
-    EXPECT_EQ(thrownBy([&] { gaussJordan(a, b); }).code, -1);
-    EXPECT_GT(std::fabs(a(0, 0)), 1e11);
-}
-
-// Mismatched shapes would make the elimination read outside the storage; they are refused.
-TEST(GaussJordan, MismatchedShapesAreRefused) {
-    const std::string text = "The matrices of a Gauss elimination do not have matching dimensions";
-    Matrix rectangular(2, 3), b2(2, 1), square(3, 3), b2x1(2, 1);
-    EXPECT_EQ(thrownBy([&] { gaussJordan(rectangular, b2); }).message, text);
-    EXPECT_EQ(thrownBy([&] { gaussJordan(square, b2x1); }).message, text);
-}
-
 TEST(GaussJordan, NotANumberNeverReadsOutside) {
     for (std::size_t n = 1; n <= 5; ++n) {
         Matrix a(n, n, std::numeric_limits<double>::quiet_NaN()), b(n, 1, 1.0);
@@ -199,84 +132,30 @@ TEST(GaussJordan, NotANumberNeverReadsOutside) {
     }
 }
 
-// Diagonally dominant random systems: small residual of the solution and of the inverse.
-TEST(GaussJordan, RandomWellConditionedSystems) {
-    std::mt19937 gen(2026);
-    std::uniform_real_distribution<double> entry(-1.0, 1.0);
-    for (std::size_t n : {2u, 3u, 5u, 10u, 25u, 60u}) {
-        for (int trial = 0; trial < 10; ++trial) {
-            Matrix a(n, n), b(n, 3);
-            for (std::size_t i = 0; i < n; ++i) {
-                for (std::size_t j = 0; j < n; ++j) a(i, j) = entry(gen);
-                a(i, i) += static_cast<double>(n) * (trial % 2 == 0 ? 1.0 : -1.0);
-                for (std::size_t j = 0; j < 3; ++j) b(i, j) = 10 * entry(gen);
-            }
-            Matrix inverse = a, x = b;
-            gaussJordan(inverse, x);
-            EXPECT_LE(largestDifference(product(a, x), b), 1e-12 * static_cast<double>(n)) << n << ", " << trial;
-            EXPECT_LE(largestDifference(product(a, inverse), identity(n)), 1e-13 * static_cast<double>(n))
-                << n << ", " << trial;
-            EXPECT_LE(largestDifference(product(inverse, b), x), 1e-12 * static_cast<double>(n)) << n << ", " << trial;
-        }
-    }
-}
-
-// The solution alone, every digit as gaussJordan gives it, failures included: dense random
-// systems, ties among small integers, and NaNs (where it hands over to gaussJordan).
+// The solver without the inverse: the same digits as gaussJordan, or false where it hands over.
 TEST(SolveGaussJordan, SameDigitsAsGaussJordan) {
     std::mt19937 gen(7);
     std::normal_distribution<double> normal;
-    std::uniform_int_distribution<int> small(-2, 2);
     for (int trial = 0; trial < 300; ++trial) {
         const std::size_t n = 1 + static_cast<std::size_t>(trial % 12);
         Matrix a(n, n), b(n, 2);
-        for (std::size_t i = 0; i < n; ++i) {
-            for (std::size_t j = 0; j < n; ++j) a(i, j) = trial % 3 == 0 ? small(gen) : normal(gen);
-            b(i, 0) = normal(gen);
-            b(i, 1) = small(gen);
-        }
+        for (std::size_t i = 0; i < n * n; ++i)
+            a(i / n, i % n) = trial % 3 == 0 ? std::round(2 * normal(gen)) : normal(gen);
+        for (std::size_t i = 0; i < n * 2; ++i) b(i / 2, i % 2) = i % 2 == 0 ? normal(gen) : std::round(normal(gen));
         if (trial % 7 == 0) a(n - 1, 0) = std::numeric_limits<double>::quiet_NaN();
         Matrix inverse = a, expected = b, scratch = a, x = b;
         const Thrown reference = thrownBy([&] { gaussJordan(inverse, expected); });
         const Thrown t = thrownBy([&] {
-            if (!solveGaussJordan(scratch, x)) {
-                scratch = a;
-                x = b;
-                gaussJordan(scratch, x);
-            }
+            if (!solveGaussJordan(scratch, x)) scratch = a, x = b, gaussJordan(scratch, x);
         });
         ASSERT_EQ(t.code, reference.code) << trial;
-        if (t.code != -1) continue;
-        for (std::size_t i = 0; i < n; ++i) {
-            for (std::size_t j = 0; j < 2; ++j) {
-                if (!std::isnan(expected(i, j)) || !std::isnan(x(i, j))) {
-                    ASSERT_EQ(x(i, j), expected(i, j)) << trial;
-                }
+        for (std::size_t i = 0; t.code == -1 && i < n * 2; ++i) {
+            const double want = expected(i / 2, i % 2), got = x(i / 2, i % 2);
+            if (!std::isnan(want) || !std::isnan(got)) {
+                ASSERT_EQ(got, want) << trial;
             }
         }
     }
-}
-
-TEST(CellMatrixToDenseMatrix, CopiesTheNumericRows) {
-    xlframe::CellMatrix range(3, 2);
-    range(0, 0) = 1.0, range(0, 1) = 2.0, range(2, 0) = 3.0, range(2, 1) = -4.5;  // row 1 stays Empty
-    const Matrix m = cellMatrixToDenseMatrix(range, "m");
-    EXPECT_EQ(m, matrix({{1, 2}, {3, -4.5}}));
-}
-
-TEST(CellMatrixToDenseMatrix, MessagesCarryTheName) {
-    xlframe::CellMatrix text(1, 2), ragged(2, 2), empty(2, 2);
-    text(0, 0) = 1.0, text(0, 1) = "x";
-    ragged(0, 0) = 1.0, ragged(0, 1) = 2.0, ragged(1, 0) = 3.0;
-    const Thrown t1 = thrownBy([&] { cellMatrixToDenseMatrix(text, "of weights"); });
-    const Thrown t2 = thrownBy([&] { cellMatrixToDenseMatrix(ragged, "of weights"); });
-    const Thrown t3 = thrownBy([&] { cellMatrixToDenseMatrix(empty, "of weights"); });
-    EXPECT_EQ(t1.code, 20010);
-    EXPECT_EQ(t1.message, "The matrix of weights contains a non-numerical entry");
-    EXPECT_EQ(t2.code, 20011);
-    EXPECT_EQ(t2.message, "The matrix of weights is not rectangular (are there irregular empty cells?)");
-    EXPECT_EQ(t3.code, 20012);
-    EXPECT_EQ(t3.message, "The matrix of weights does not contain numerical entries or is empty");
 }
 
 }  // namespace

@@ -1,0 +1,27 @@
+// Ranking by an open-addressing table of the distinct keys, or by sorting every key.
+#include "analytics/ranking.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <numeric>
+#include <vector>
+
+namespace Korvanth {
+
+KeyRanks rankKeys(const std::vector<std::uint64_t>& keys) {
+    return rankKeysBy(keys.size(), [&](std::size_t i) { return keys[i]; });
+}
+
+KeyRanks rankScores(std::span<const double> scores) {
+    return rankKeysBy(scores.size(), [&](std::size_t i) { return orderKey(scores[i]); });
+}
+
+RankedRating rankRating(KeyRanks ranks, const Flags& defaulted) {
+    RankedRating r{std::move(ranks), {}, {}};
+    r.defaults.assign(r.ranks.distinct.size(), 0);
+    r.survivals.assign(r.ranks.distinct.size(), 0);
+    for (std::size_t i = 0; i < defaulted.size(); ++i) ++(defaulted[i] != 0 ? r.defaults : r.survivals)[r.ranks.rank[i]];
+    return r;
+}
+
+}  // namespace Korvanth

@@ -1,0 +1,195 @@
+// Ranking of scores: an order-preserving integer key per score, each key's rank among the
+// distinct keys (a hash table when ties are many, a radix sort otherwise), and the defaults and
+// survivals per rank that the ROC and concordance statistics walk.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <numeric>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "xlframe/platform.hpp"
+
+namespace Korvanth {
+
+// Storage that a vector leaves unset on resizing: the ranks of a full column are written once.
+// A large block is mapped at once, in large pages where the system has them, rather than fault
+// by fault: the scratch of a full column is fresh memory on every call.
+template <class T>
+struct UnsetAllocator : std::allocator<T> {
+    using value_type = T;
+    template <class U>
+    struct rebind {
+        using other = UnsetAllocator<U>;
+    };
+    UnsetAllocator() = default;
+    template <class U>
+    UnsetAllocator(const UnsetAllocator<U>&) noexcept {}
+    T* allocate(std::size_t n) {
+        T* p = std::allocator<T>::allocate(n);
+        xlframe::platform::adviseLargeAllocation(p, n * sizeof(T));
+        return p;
+    }
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+using Ranks = std::vector<std::uint32_t, UnsetAllocator<std::uint32_t>>;
+
+// A total order on doubles that agrees with < on numbers: -0 equals +0 and every NaN sorts
+// last, so that sorting never meets an inconsistent comparison.
+inline std::uint64_t orderKey(double x) {
+    if (std::isnan(x)) return ~std::uint64_t{0};
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(x + 0.0);
+    return (bits >> 63) ? ~bits : bits | (std::uint64_t{1} << 63);
+}
+
+
+// The score orderKey was made from (NaN for every NaN, +0 for -0).
+inline double scoreOfKey(std::uint64_t key) {
+    if (key == ~std::uint64_t{0}) return std::nan("");
+    const std::uint64_t bits = (key >> 63) ? key & ~(std::uint64_t{1} << 63) : ~key;
+    return std::bit_cast<double>(bits);
+}
+
+// Sorts items by their member `key` with a least-significant-digit radix sort: one pass per 11
+// bits of the key, none where every key has the same digit there, all counts from one read.
+template <class T>
+void radixSortByKey(std::vector<T, UnsetAllocator<T>>& items) {
+    constexpr int bits = 11, passes = 6;
+    constexpr std::size_t width = std::size_t{1} << bits;
+    const std::size_t n = items.size();
+    if (n < 2) return;
+    std::vector<std::uint32_t> counts(passes * width, 0);  // positions are 32 bits too
+    for (const T& item : items)
+        for (int p = 0; p < passes; ++p) ++counts[p * width + ((item.key >> (p * bits)) & (width - 1))];
+    std::vector<T, UnsetAllocator<T>> other(n);
+    for (int p = 0; p < passes; ++p) {
+        std::uint32_t* next = counts.data() + p * width;
+        if (next[(items[0].key >> (p * bits)) & (width - 1)] == n) continue;
+        for (std::uint32_t d = 0, start = 0; d < width; ++d) start += std::exchange(next[d], start);
+        for (const T& item : items) other[next[(item.key >> (p * bits)) & (width - 1)]++] = item;
+        items.swap(other);
+    }
+}
+
+// Each key's rank among the distinct keys (0 for the least) and the distinct keys ascending:
+// one pass through a hash table when ties are many, a sort of every key otherwise.
+struct KeyRanks {
+    Ranks rank;
+    std::vector<std::uint64_t> distinct;
+};
+KeyRanks rankKeys(const std::vector<std::uint64_t>& keys);
+// The table's hash of a key (its top bits pick the slot), so that tests can make keys collide.
+inline std::uint64_t mixKey(std::uint64_t x) {
+    x ^= x >> 31;
+    x *= 0x7fb5d329728ea185;
+    x ^= x >> 27;
+    x *= 0x81dadef4bc2dd44d;
+    return x ^ (x >> 33);
+}
+
+// Ranks by sorting (key, position) pairs: for many distinct keys, where a table would not fit in
+// the cache.
+template <class KeyAt>
+KeyRanks rankBySorting(std::size_t n, KeyAt keyAt) {
+    struct Keyed {
+        std::uint64_t key;
+        std::uint32_t position;
+    };
+    std::vector<Keyed, UnsetAllocator<Keyed>> keyed(n);
+    for (std::size_t i = 0; i < n; ++i) keyed[i] = {keyAt(i), static_cast<std::uint32_t>(i)};
+    radixSortByKey(keyed);
+    KeyRanks r{Ranks(n), {}};
+    r.distinct.reserve(n);
+    for (const auto& [key, position] : keyed) {
+        if (r.distinct.empty() || r.distinct.back() != key) r.distinct.push_back(key);
+        r.rank[position] = static_cast<std::uint32_t>(r.distinct.size() - 1);
+    }
+    return r;
+}
+
+// keyAt(i) gives the i-th of n keys; it is called once per key, or twice when sorting takes over.
+template <class KeyAt>
+KeyRanks rankKeysBy(std::size_t n, KeyAt keyAt) {
+    // Ids in order of first appearance from an open-addressing table, then the distinct keys
+    // sorted; too many distinct keys, or a long probe, and sorting every key is cheaper.
+    const std::size_t limit = std::max<std::size_t>(n / 8, 1024);
+    constexpr std::uint32_t vacant = ~std::uint32_t{0};
+    struct Slot {
+        std::uint64_t key;
+        std::uint32_t id;
+    };
+    int bits = 8;
+    std::vector<Slot> table(std::size_t{1} << bits, Slot{0, vacant});
+    std::vector<std::uint64_t> seen;
+    KeyRanks r{Ranks(n), {}};
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint64_t key = keyAt(i);
+        const std::size_t mask = table.size() - 1;
+        std::size_t h = static_cast<std::size_t>(mixKey(key) >> (64 - bits));
+        for (int probes = 0; table[h].id != vacant && table[h].key != key; h = (h + 1) & mask)
+            if (++probes > 64) return rankBySorting(n, keyAt);
+        if (table[h].id == vacant) {
+            // Mostly new keys after the first few thousand: they will not be few.
+            if (seen.size() == limit || (i >= 4096 && 2 * seen.size() > i)) return rankBySorting(n, keyAt);
+            table[h] = {key, static_cast<std::uint32_t>(seen.size())};
+            seen.push_back(key);
+            r.rank[i] = table[h].id;
+            if (2 * seen.size() > table.size()) {
+                ++bits;
+                table.assign(std::size_t{1} << bits, Slot{0, vacant});
+                const std::size_t wider = table.size() - 1;
+                for (std::size_t id = 0; id < seen.size(); ++id) {
+                    std::size_t g = static_cast<std::size_t>(mixKey(seen[id]) >> (64 - bits));
+                    while (table[g].id != vacant) g = (g + 1) & wider;
+                    table[g] = {seen[id], static_cast<std::uint32_t>(id)};
+                }
+            }
+        } else {
+            r.rank[i] = table[h].id;
+        }
+    }
+    std::vector<std::uint32_t> byKey(seen.size());
+    std::iota(byKey.begin(), byKey.end(), std::uint32_t{0});
+    std::sort(byKey.begin(), byKey.end(), [&](std::uint32_t x, std::uint32_t y) { return seen[x] < seen[y]; });
+    std::vector<std::uint32_t> rankOf(seen.size());
+    r.distinct = std::vector<std::uint64_t>(seen.size());
+    for (std::size_t k = 0; k < byKey.size(); ++k) {
+        rankOf[byKey[k]] = static_cast<std::uint32_t>(k);
+        r.distinct[k] = seen[byKey[k]];
+    }
+    for (std::uint32_t& x : r.rank) x = rankOf[x];
+    return r;
+}
+
+// Ranks of the scores' orderKeys.
+KeyRanks rankScores(std::span<const double> scores);
+
+// Counts per rank.
+using Counts = std::vector<std::int64_t, UnsetAllocator<std::int64_t>>;
+
+// One rating of individual data in rank space: the debtors' ranks, the distinct keys, and the
+// defaults and survivals per rank.
+struct RankedRating {
+    KeyRanks ranks;
+    Counts defaults, survivals;
+};
+
+using Flags = std::vector<std::uint8_t, UnsetAllocator<std::uint8_t>>;
+
+// `defaulted` holds 0 or 1 per debtor, in the order of the ranks.
+RankedRating rankRating(KeyRanks ranks, const Flags& defaulted);
+
+}  // namespace Korvanth

@@ -1,0 +1,173 @@
+// ROC buckets and statistics; the AUROC's variance follows the sums over the buckets' shares.
+#include "analytics/roc.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <numeric>
+#include <span>
+#include <vector>
+
+#include "analytics/distributions.hpp"
+
+namespace Korvanth {
+
+using Distributions::inverseCumulativeNormal;
+
+double hitRateAt(const Buckets& b, double x) {
+    const auto& far = b.falseAlarmRate;
+    const auto& hr = b.hitRate;
+    if (x < far[0]) return x * hr[0] / far[0];
+    std::size_t lo = 0, hi = far.size() - 1;
+    while (hi - lo > 1) {
+        const std::size_t mid = (lo + hi) / 2;
+        if (far[mid] < x) lo = mid; else hi = mid;
+    }
+    // A vertical piece (a bucket without survivals) meets x at its lower end.
+    if (!(far[hi] != far[lo])) return hr[lo];
+    return hr[lo] + (hr[hi] - hr[lo]) / (far[hi] - far[lo]) * (x - far[lo]);
+}
+
+RocStatistics computeRocStatistics(const Buckets& b, long long m, std::size_t maxPoints) {
+    const std::size_t n = b.p.size();
+    const auto& p = b.p;
+    const auto& q = b.q;
+    const auto& hr = b.hitRate;
+    const auto& far = b.falseAlarmRate;
+    RocStatistics r;
+    double auroc = 0.5 * far[0] * hr[0];
+    for (std::size_t k = 1; k < n; ++k) auroc += 0.5 * (far[k] - far[k - 1]) * (hr[k - 1] + hr[k]);
+    double a = 0, bb = 0, c = 1;
+    for (std::size_t k = 0; k < n; ++k) {
+        if (k >= 1) {
+            a += q[k] * hr[k - 1] * hr[k - 1];
+            bb += p[k] * far[k - 1] * far[k - 1];
+        }
+        if (k + 1 < n) {
+            a += q[k] * (1 - hr[k]) * (1 - hr[k]);
+            bb += p[k] * (1 - far[k]) * (1 - far[k]);
+        }
+        if (k >= 1 && k + 1 < n) {
+            a -= 2 * q[k] * hr[k - 1] * (1 - hr[k]);
+            bb -= 2 * p[k] * far[k - 1] * (1 - far[k]);
+        }
+        c -= p[k] * q[k];
+    }
+    const double nd = static_cast<double>(b.defaults);
+    const double ns = static_cast<double>(b.survivals);
+    const double v = ((nd - 1) * a + c + (ns - 1) * bb - 4 * (nd + ns - 1) * (auroc - 0.5) * (auroc - 0.5)) /
+                     (4 * (nd - 1) * (ns - 1));
+    const double z = inverseCumulativeNormal(0.975);
+    r.auroc = auroc;
+    r.lower = auroc - z * std::sqrt(v);
+    r.upper = auroc + z * std::sqrt(v);
+    if (m == 0) return r;
+    if (m > 0 && static_cast<unsigned long long>(m) == n && n + 1 <= maxPoints) {
+        r.curve.reserve(n + 1);
+        r.curve.emplace_back(0.0, 0.0);
+        for (std::size_t k = 0; k < n; ++k) r.curve.emplace_back(far[k], hr[k]);
+        return r;
+    }
+    r.curve.emplace_back(0.0, 0.0);
+    if (m < 1) return r;
+    // More points than a sheet shows: a coarser grid, so that the curve still spans every false
+    // alarm rate rather than stopping short of its end.
+    m = std::min<long long>(m, static_cast<long long>(maxPoints));
+    const double step = 1.0 / static_cast<double>(m);
+    const std::size_t points = static_cast<std::size_t>(m);
+    r.curve.reserve(points);
+    for (std::size_t j = 1; j < points; ++j) {
+        const double x = static_cast<double>(j) * step;
+        r.curve.emplace_back(x, hitRateAt(b, x));
+    }
+    return r;
+}
+
+// Aggregate data: one bucket per grade, stable order by input position among equal scores.
+Buckets aggregateBuckets(std::vector<Grade> grades, std::int64_t nd, std::int64_t ns, int scoreIndex) {
+    std::stable_sort(grades.begin(), grades.end(), [&](const Grade& x, const Grade& y) {
+        return scoreIndex == 0 ? orderKey(x.score) < orderKey(y.score) : orderKey(x.score) > orderKey(y.score);
+    });
+    Buckets b;
+    b.defaults = nd;
+    b.survivals = ns;
+    for (const Grade& g : grades) b.add(g.defaults, g.survivals);
+    return b;
+}
+
+Buckets rankedBuckets(const RankedRating& r, int scoreIndex) {
+    Buckets b;
+    b.defaults = std::accumulate(r.defaults.begin(), r.defaults.end(), std::int64_t{0});
+    b.survivals = std::accumulate(r.survivals.begin(), r.survivals.end(), std::int64_t{0});
+    const std::size_t u = r.ranks.distinct.size();
+    for (auto* v : {&b.p, &b.q, &b.hitRate, &b.falseAlarmRate}) v->reserve(u);
+    auto at = [&](std::size_t j) { return scoreIndex == 0 ? j : u - 1 - j; };
+    double reference = scoreOfKey(r.ranks.distinct[at(0)]);
+    std::int64_t d = 0, s = 0;
+    for (std::size_t j = 0; j < u; ++j) {
+        const std::size_t k = at(j);
+        const double score = scoreOfKey(r.ranks.distinct[k]);
+        if (std::fabs(score - reference) >= 1e-10) {
+            b.add(static_cast<double>(d), static_cast<double>(s));
+            d = s = 0;
+            reference = score;
+        }
+        d += r.defaults[k];
+        s += r.survivals[k];
+    }
+    b.add(static_cast<double>(d), static_cast<double>(s));
+    return b;
+}
+
+// The order and buckets of rankedBuckets, with the counts and each bucket's first score. With
+// many ties the counts per distinct score come from the ranking's table, as the AUROC difference
+// ranks; with few, one radix sort of (key, flag) pairs and a walk, as the ROC curve does, since ranking
+// would then look every debtor up at random. Both give the same buckets; only the time differs.
+Supervisory::ScoreGroups riskGroups(const std::vector<double>& scores, const std::vector<std::uint8_t>& defaulted,
+                                    int scoreIndex, std::vector<double>& groupScores) {
+    const std::size_t n = scores.size();
+    Supervisory::ScoreGroups g;
+    auto open = [&](double score) {
+        groupScores.push_back(score);
+        g.defaults.push_back(0);
+        g.survivals.push_back(0);
+    };
+    // The first scores tell which: a rating's grades or rounded scores repeat within them.
+    const std::size_t sample = std::min<std::size_t>(n, 65536);
+    const KeyRanks head = rankScores(std::span<const double>(scores).first(sample));
+    if (head.distinct.size() * 8 <= sample) {
+        const RankedRating r =
+            rankRating(rankScores(scores),
+                       Flags(defaulted.begin(), defaulted.end()));
+        const std::size_t u = r.ranks.distinct.size();
+        double reference = 0;
+        for (std::size_t j = 0; j < u; ++j) {
+            const std::size_t k = scoreIndex == 0 ? j : u - 1 - j;
+            const double score = scoreOfKey(r.ranks.distinct[k]);
+            if (j == 0 || std::fabs(score - reference) >= 1e-10) open(reference = score);
+            g.defaults.back() += r.defaults[k];
+            g.survivals.back() += r.survivals[k];
+        }
+        return g;
+    }
+    struct Keyed {
+        std::uint64_t key;
+        std::uint8_t defaulted;
+    };
+    std::vector<Keyed, UnsetAllocator<Keyed>> keyed(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint64_t key = orderKey(scores[i]);
+        keyed[i] = {scoreIndex == 0 ? key : ~key, defaulted[i]};
+    }
+    radixSortByKey(keyed);
+    auto scoreOf = [&](std::uint64_t key) { return scoreOfKey(scoreIndex != 0 ? ~key : key); };
+    double reference = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double score = scoreOf(keyed[i].key);
+        if (i == 0 || std::fabs(score - reference) >= 1e-10) open(reference = score);
+        ++(keyed[i].defaulted != 0 ? g.defaults : g.survivals).back();
+    }
+    return g;
+}
+
+}  // namespace Korvanth

@@ -1,0 +1,63 @@
+// ROC statistics of a rating: debtors in buckets of tied scores, riskiest first, the AUROC with
+// its variance and confidence interval, and the ROC curve's points.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "analytics/ranking.hpp"
+#include "analytics/supervisory_statistics.hpp"
+
+namespace Korvanth {
+
+// Shares of defaults and survivals per bucket, riskiest bucket first.
+struct Buckets {
+    std::vector<double, UnsetAllocator<double>> p, q, hitRate, falseAlarmRate;
+    std::int64_t defaults = 0;   // N_D, 64 bits so that large counts cannot overflow
+    std::int64_t survivals = 0;  // N_S
+    void add(double d, double s) {
+        const double pk = d / static_cast<double>(defaults);
+        const double qk = s / static_cast<double>(survivals);
+        p.push_back(pk);
+        q.push_back(qk);
+        hitRate.push_back(hitRate.empty() ? pk : hitRate.back() + pk);
+        falseAlarmRate.push_back(falseAlarmRate.empty() ? qk : falseAlarmRate.back() + qk);
+    }
+};
+
+struct RocStatistics {
+    double auroc = 0, lower = 0, upper = 0;
+    std::vector<std::pair<double, double>> curve;
+};
+
+// The AUROC with its 95% interval from the variance of the buckets b (at least one default and
+// one survival); m curve points: 0 none, the number of buckets every bucket's corner (when at most
+// maxPoints - 1), otherwise a grid of min(m, maxPoints) false alarm rates from 0.
+RocStatistics computeRocStatistics(const Buckets& b, long long m, std::size_t maxPoints);
+
+// Hit rate at false alarm rate x, read off the piecewise linear curve.
+double hitRateAt(const Buckets& b, double x);
+
+struct Grade {
+    double score;
+    double survivals;
+    double defaults;
+};
+
+// Aggregate data: one bucket per grade, stable order by input position among equal scores;
+// nd and ns are the totals (both positive).
+Buckets aggregateBuckets(std::vector<Grade> grades, std::int64_t nd, std::int64_t ns, int scoreIndex);
+
+// Individual data in rank space: buckets of scores closer than 1e-10 to the bucket's first score,
+// riskiest first (ascending scores for scoreIndex 0). Equal scores always share a bucket, so
+// walking the distinct scores decides as walking every debtor does. Needs a default and a survival.
+Buckets rankedBuckets(const RankedRating& r, int scoreIndex);
+
+// Debtors grouped as rankedBuckets groups them, for the statistics that walk score thresholds.
+// `defaulted` holds 0 or 1 per debtor; `groupScores` receives each group's first score.
+Supervisory::ScoreGroups riskGroups(const std::vector<double>& scores, const std::vector<std::uint8_t>& defaulted,
+                                    int scoreIndex, std::vector<double>& groupScores);
+
+}  // namespace Korvanth

@@ -1,0 +1,160 @@
+// Ranking and the concordance terms against sorting and the sums over every pair and triple.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "analytics/concordance.hpp"
+#include "analytics/matrix.hpp"
+#include "analytics/ranking.hpp"
+
+namespace Korvanth {
+namespace {
+
+int sign(std::uint64_t a, std::uint64_t b) { return (a > b) - (a < b); }
+
+void expectSortedRanks(const std::vector<std::uint64_t>& keys, const KeyRanks& r) {
+    std::vector<std::uint64_t> distinct = keys;
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    ASSERT_EQ(r.distinct, distinct);
+    ASSERT_EQ(r.rank.size(), keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        ASSERT_EQ(r.rank[i], static_cast<std::uint32_t>(std::lower_bound(distinct.begin(), distinct.end(), keys[i]) -
+                                                        distinct.begin()))
+            << i;
+}
+
+// Few and many distinct keys, keys at the ends of the range, a table grown often, and keys whose
+// hashes share their top bits, so that a probe runs long.
+TEST(Ranking, KeyRanksEqualTheSortedDistinctKeys) {
+    std::mt19937_64 gen(17);
+    const std::uint64_t top = std::uint64_t{1} << 63;
+    const std::vector<std::uint64_t> edges = {0, 1, ~std::uint64_t{0}, top, top - 1};
+    std::vector<std::uint64_t> colliding;
+    for (std::uint64_t k = 0; colliding.size() < 100; ++k)
+        if (mixKey(k) >> 52 == 0) colliding.push_back(k);
+    for (int trial = 0; trial < 400; ++trial) {
+        const std::size_t n = trial % 50 == 0 ? 20000 + gen() % 20000 : gen() % 3000;
+        const std::uint64_t range = std::uint64_t{1} << (gen() % 40);
+        std::vector<std::uint64_t> keys(n);
+        for (auto& k : keys) {
+            k = gen() % 7 == 0 ? edges[gen() % edges.size()] : gen() % range;
+            if (trial % 3 == 0) k <<= 24;  // keys that differ only in their high bits
+            if (trial % 5 == 1) k = colliding[gen() % colliding.size()];
+        }
+        SCOPED_TRACE(trial);
+        expectSortedRanks(keys, rankKeys(keys));
+    }
+    EXPECT_TRUE(rankKeys({}).distinct.empty());
+}
+
+// The table reads each key once; a long probe, or too many distinct keys, hand every key over to
+// sorting, which reads them again.
+TEST(Ranking, LongProbesAndManyDistinctKeysFallBackToSorting) {
+    std::vector<std::uint64_t> colliding;
+    for (std::uint64_t k = 0; colliding.size() < 80; ++k)
+        if (mixKey(k) >> 52 == 0) colliding.push_back(k);
+    std::vector<std::uint64_t> few(5000), distinct(5000), collide(5000);
+    for (std::size_t i = 0; i < 5000; ++i) {
+        few[i] = (i * 7919) % 50;
+        distinct[i] = i * 2654435761u;
+        collide[i] = colliding[i % colliding.size()];
+    }
+    const struct {
+        const std::vector<std::uint64_t>& keys;
+        bool sorted;
+    } cases[] = {{few, false}, {distinct, true}, {collide, true}};
+    for (const auto& c : cases) {
+        std::size_t reads = 0;
+        const KeyRanks r = rankKeysBy(c.keys.size(), [&](std::size_t i) {
+            ++reads;
+            return c.keys[i];
+        });
+        EXPECT_EQ(reads > c.keys.size(), c.sorted);
+        expectSortedRanks(c.keys, r);
+    }
+}
+
+// Random ratings with heavy ties, and ones with many defaults and few survivals per score.
+TEST(Concordance, PairsAndTriplesEqualTheSumsOverEveryDebtor) {
+    std::mt19937 gen(2024);
+    for (int trial = 0; trial < 2000; ++trial) {
+        const bool large = trial % 4 == 0;
+        const std::size_t nd = large ? 300 + gen() % 300 : gen() % 12, ns = gen() % 12;
+        const std::size_t range = large ? 50 + gen() % 500 : 1 + gen() % 4;
+        std::vector<std::uint64_t> d1(nd), d2(nd), s1(ns), s2(ns);
+        for (auto* v : {&d1, &d2, &s1, &s2})
+            for (auto& x : *v) x = gen() % range;
+        std::int64_t pairs = 0;
+        double survivalTriple = 0, defaultTriple = 0;
+        for (std::size_t a = 0; a < nd; ++a)
+            for (std::size_t b = 0; b < ns; ++b) pairs += sign(d1[a], s1[b]) * sign(d2[a], s2[b]);
+        for (std::size_t b = 0; b < ns; ++b) {
+            std::int64_t one = 0, two = 0;
+            for (std::size_t a = 0; a < nd; ++a) one += sign(d1[a], s1[b]), two += sign(d2[a], s2[b]);
+            survivalTriple += static_cast<double>(one * two);
+        }
+        for (std::size_t a = 0; a < nd; ++a) {
+            std::int64_t one = 0, two = 0;
+            for (std::size_t b = 0; b < ns; ++b) one += sign(s1[b], d1[a]), two += sign(s2[b], d2[a]);
+            defaultTriple += static_cast<double>(one * two);
+        }
+        ASSERT_EQ(concordanceCount(d1, d2, s1, s2), pairs) << trial;
+        std::vector<std::uint64_t> k1(d1), k2(d2);
+        k1.insert(k1.end(), s1.begin(), s1.end());
+        k2.insert(k2.end(), s2.begin(), s2.end());
+        Flags defaulted(nd + ns, 0);
+        std::fill(defaulted.begin(), defaulted.begin() + static_cast<std::ptrdiff_t>(nd), 1);
+        const PairsTerms t =
+            pairsTerms(rankRating(rankKeys(k1), defaulted), rankRating(rankKeys(k2), defaulted), defaulted);
+        ASSERT_EQ(t.count, pairs) << trial;
+        ASSERT_EQ(t.survivalTriple, survivalTriple) << trial;
+        ASSERT_EQ(t.defaultTriple, defaultTriple) << trial;
+    }
+}
+
+// The pairs term of the aggregate form summed block by block, as its definition reads.
+double directPairsTerm(const Matrix& d, const Matrix& s) {
+    const std::size_t n = d.rows();
+    double total = 0;
+    for (std::size_t u = 0; u < n; ++u)
+        for (std::size_t v = 0; v < n; ++v) {
+            double concordant = 0, discordant = 0;
+            for (std::size_t u2 = 0; u2 < n; ++u2)
+                for (std::size_t v2 = 0; v2 < n; ++v2) {
+                    if ((u2 > u && v2 > v) || (u2 < u && v2 < v)) concordant += d(u2, v2);
+                    if ((u2 > u && v2 < v) || (u2 < u && v2 > v)) discordant += d(u2, v2);
+                }
+            total += s(u, v) * (concordant - discordant);
+        }
+    return total;
+}
+
+TEST(Concordance, AggregatePrefixSumsEqualTheDirectBlockSums) {
+    // By hand: the survivals at (0, 0) see 3 defaults above under both ratings, those at (0, 1)
+    // see 2 defaults above under rating 2 and below under rating 1: 2 * 3 - 5 * 2.
+    Matrix d(2, 2), s(2, 2);
+    d(0, 0) = 1, d(1, 0) = 2, d(1, 1) = 3, s(0, 0) = 2, s(0, 1) = 5;
+    EXPECT_EQ(aggregatePairsTerm(d, s), -4.0);
+    EXPECT_EQ(aggregatePairsTerm(Matrix(), Matrix()), 0.0);
+    std::mt19937 gen(31);
+    for (int trial = 0; trial < 3000; ++trial) {
+        const std::size_t n = 1 + gen() % 8;
+        const bool whole = trial % 2 == 0;
+        Matrix dm(n, n), sm(n, n);
+        double survivals = 0, defaults = 0;
+        for (Matrix* m : {&dm, &sm})
+            for (std::size_t i = 0; i < n * n; ++i)
+                if (gen() % 3 != 0)  // many empty cells, as in real migration matrices
+                    (*m)(i / n, i % n) = whole ? static_cast<double>(gen() % 1000) : (gen() % 100000) / 7.0;
+        for (std::size_t i = 0; i < n * n; ++i) survivals += sm.data()[i], defaults += dm.data()[i];
+        // Whole counts are exact; otherwise a rounding allowance relative to the largest sum.
+        ASSERT_NEAR(aggregatePairsTerm(dm, sm), directPairsTerm(dm, sm), whole ? 0.0 : 1e-14 * survivals * defaults)
+            << trial;
+    }
+}
+
+}  // namespace
+}  // namespace Korvanth

@@ -12,7 +12,7 @@
 #include "functions/entry_points.hpp"
 #include "functions/entry_wrapper.hpp"
 #include "functions/worksheet_functions.hpp"
-#include "tests/xlframe/fake_registration_host.hpp"
+#include "tests/xlframe/frame_testing.hpp"
 #include "xlframe/exceptions.hpp"
 #include "xlframe/registration.hpp"
 #include "xlframe/xl_oper.hpp"
@@ -22,72 +22,6 @@ namespace {
 using xlframe::CellMatrix;
 using xlframe::LPXLFOPER;
 using xlframe::XlfOper;
-using namespace xlframe::XLRegistration;
-
-// The diagnostic stream while it lives (a local minimal capture).
-class DiagnosticCapture {
-   public:
-    DiagnosticCapture() : previous_(std::cerr.rdbuf(buffer_.rdbuf())) {}
-    ~DiagnosticCapture() { std::cerr.rdbuf(previous_); }
-    std::string text() const { return buffer_.str(); }
-
-   private:
-    std::ostringstream buffer_;
-    std::streambuf* previous_;
-};
-
-HostContext host(int version, const std::string& helpFile = std::string()) {
-    HostContext context;
-    context.version = version;
-    context.libraryPath = "/addins/Tavirune.xll";
-    context.helpFile = helpFile;
-    context.typeCode = [version](const std::string& code) -> std::string {
-        return code == "XLF_OPER" ? (version >= 12 ? "Q" : "P") : code;
-    };
-    return context;
-}
-
-// Keeps the entry points (and with them the records) in the test program.
-[[maybe_unused]] const void* const entryPoints[] = {reinterpret_cast<const void*>(&xlgetVersion)};
-
-// Registers the add-in's functions on a host of the version and gives the registration calls.
-std::vector<fakehost::Call> registerAll(fakehost::Host& fake, const std::string& helpFile, std::string* diagnostics) {
-    xlframe::TempMemory::EntryGuard guard;
-    DiagnosticCapture capture;
-    Registry().RegisterAll(host(fake.version(), helpFile));
-    if (diagnostics != nullptr) *diagnostics = capture.text();
-    return fake.callsOf(xlfRegister);
-}
-
-// The names and texts are held by the golden output of `tavirune functions`; here what the
-// registration calls add to them on either generation: type texts, help ids, the warnings.
-TEST(EntryPointTable, RegistrationCallsOnEitherGeneration) {
-    for (int version : {16, 11}) {
-        for (const std::string help : {"", "/addins/Tavirune.chm"}) {
-            fakehost::Host fake(version);
-            std::string diagnostics;
-            const auto calls = registerAll(fake, help, &diagnostics);
-            ASSERT_EQ(calls.size(), 25u);
-            for (std::size_t i = 0; i < calls.size(); ++i) {
-                const auto& o = calls[i].operands;
-                EXPECT_EQ(o[8].text, help.empty() ? "" : help + "!" + std::to_string(i + 1));
-                if (o[3].text == "Korvanth.Tavirune.rocCurveIndividual") {
-                    EXPECT_EQ(o[2].text, version >= 12 ? "QQQBBB$" : "PPPBBB");
-                }
-                if (o[3].text == "Korvanth.Tavirune.getVersion") {
-                    EXPECT_EQ(o[2].text, version >= 12 ? "Q$" : "P");
-                }
-            }
-            // defaultProbabilities, the one name of 19 characters or more, in five functions.
-            const std::string warning =
-                "Argument name \"defaultProbabilities\" may be too long to fit the in the function wizard\n";
-            std::size_t warnings = 0;
-            for (auto at = diagnostics.find(warning); at != std::string::npos; at = diagnostics.find(warning, at + 1))
-                ++warnings;
-            EXPECT_EQ(warnings, 5u);
-        }
-    }
-}
 
 // ---- The wrapper pattern ---------------------------------------------------------------------
 
@@ -129,7 +63,7 @@ bool wizardOpen() { return true; }
 
 class EntryWrapper : public ::testing::TestWithParam<int> {
    protected:
-    EntryWrapper() : fake_(GetParam()) {}
+    EntryWrapper() : host_({.version = GetParam()}) { host_.open(); }
     ~EntryWrapper() override { Korvanth::entry::setWizardQuery(nullptr); }
 
     // What the host sees in a result record.
@@ -145,7 +79,7 @@ class EntryWrapper : public ::testing::TestWithParam<int> {
 
     // Inputs built here stay valid through the nested guard of the call.
     xlframe::TempMemory::EntryGuard outer_;
-    fakehost::Host fake_;
+    xlframe::testing::AttachedHost host_;
 };
 
 TEST_P(EntryWrapper, FlagsAreTruncatedSaturatingWithNaNAsZero) {
@@ -250,10 +184,11 @@ TEST_P(EntryWrapper, HostOwnedArgumentsAreReleasedAsTheCallEnds) {
     // Mark the host-owned bit as a record the host allocated would carry.
     XlfOper::Ops().setXltype(owned.get(), owned.xltype() | xlbitXLFree);
     XlfOper plain(column);
-    const std::size_t before = fake_.callsOf(xlFree).size();
+    // The host never allocated the marked record, so its xlFree shows as a stray one.
+    const std::size_t before = host_->strayFrees();
     Korvanth::entry::call<&shapes>(Korvanth::entry::Range{owned.get(), "first"},
                                    Korvanth::entry::Range{plain.get(), "second"});
-    EXPECT_EQ(fake_.callsOf(xlFree).size(), before + 1);
+    EXPECT_EQ(host_->strayFrees(), before + 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Generations, EntryWrapper, ::testing::Values(11, 16));

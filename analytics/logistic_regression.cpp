@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <limits>
 #include <thread>
@@ -43,9 +44,20 @@ inline std::size_t triangleSize(std::size_t n) { return n * (n + 1) / 2; }
 
 // Two or four doubles in one register; each lane is computed exactly as the scalar would be,
 // with the same rounding (no fused multiply-add), so the width does not show in the result.
-// Unaligned, and read where doubles are.
-using Pair = double __attribute__((vector_size(16), aligned(8), may_alias));
-using Quad = double __attribute__((vector_size(32), aligned(8), may_alias));
+// Read and written where doubles are, which need not be aligned for the vector: through memcpy,
+// which the compiler turns into one unaligned load or store (a lowered alignment on the type does
+// not survive a template argument).
+using Pair = double __attribute__((vector_size(16)));
+using Quad = double __attribute__((vector_size(32)));
+
+template <class V>
+[[gnu::always_inline]] inline void load(V& to, const double* from) {
+    std::memcpy(&to, from, sizeof to);
+}
+template <class V>
+[[gnu::always_inline]] inline void store(double* to, const V& v) {
+    std::memcpy(to, &v, sizeof v);
+}
 
 // Adds (weight_i z_ia) z_ic over the rows i of a block, in row order, to the entries (a, c),
 // c = first .. first + Count vectors - 1, of triangle row `out` (indexed by c). The sums stay in
@@ -53,14 +65,18 @@ using Quad = double __attribute__((vector_size(32), aligned(8), may_alias));
 template <class V, std::size_t Count>
 [[gnu::always_inline]] inline void addStrip(const double* z, std::size_t rows, std::size_t width, const double* weight,
                                             std::size_t a, std::size_t first, double* out) {
+    constexpr std::size_t lanes = sizeof(V) / sizeof(double);
     V sum[Count];
-    for (std::size_t q = 0; q < Count; ++q) sum[q] = reinterpret_cast<const V*>(out + first)[q];
+    for (std::size_t q = 0; q < Count; ++q) load(sum[q], out + first + q * lanes);
     for (std::size_t i = 0; i < rows; ++i, z += width) {
         const double f = weight[i] * z[a];
-        const V* x = reinterpret_cast<const V*>(z + first);
-        for (std::size_t q = 0; q < Count; ++q) sum[q] += f * x[q];
+        for (std::size_t q = 0; q < Count; ++q) {
+            V x;
+            load(x, z + first + q * lanes);
+            sum[q] += f * x;
+        }
     }
-    for (std::size_t q = 0; q < Count; ++q) reinterpret_cast<V*>(out + first)[q] = sum[q];
+    for (std::size_t q = 0; q < Count; ++q) store(out + first + q * lanes, sum[q]);
 }
 
 // A short row of the triangle, a .. a + Count vectors + Singles - 1, in one walk over the rows, so
@@ -72,15 +88,18 @@ template <class V, std::size_t Count, std::size_t Singles>
     V sum[Count > 0 ? Count : 1];
     double single[Singles > 0 ? Singles : 1];
     const std::size_t rest = a + Count * lanes;
-    for (std::size_t q = 0; q < Count; ++q) sum[q] = reinterpret_cast<const V*>(out + a)[q];
+    for (std::size_t q = 0; q < Count; ++q) load(sum[q], out + a + q * lanes);
     for (std::size_t t = 0; t < Singles; ++t) single[t] = out[rest + t];
     for (std::size_t i = 0; i < rows; ++i, z += width) {
         const double f = weight[i] * z[a];
-        const V* x = reinterpret_cast<const V*>(z + a);
-        for (std::size_t q = 0; q < Count; ++q) sum[q] += f * x[q];
+        for (std::size_t q = 0; q < Count; ++q) {
+            V x;
+            load(x, z + a + q * lanes);
+            sum[q] += f * x;
+        }
         for (std::size_t t = 0; t < Singles; ++t) single[t] += f * z[rest + t];
     }
-    for (std::size_t q = 0; q < Count; ++q) reinterpret_cast<V*>(out + a)[q] = sum[q];
+    for (std::size_t q = 0; q < Count; ++q) store(out + a + q * lanes, sum[q]);
     for (std::size_t t = 0; t < Singles; ++t) out[rest + t] = single[t];
 }
 

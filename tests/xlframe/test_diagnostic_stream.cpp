@@ -1,9 +1,11 @@
 // The diagnostic stream handed to a debugger, and the lists of actions run on open, close and remove.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "xlframe/macro_cache.hpp"
@@ -58,6 +60,30 @@ TEST(DiagnosticStream, WholeTextsAtEachFlushAndNothingWithoutADebugger) {
         EXPECT_EQ(received, c.expected) << c.name;
         EXPECT_EQ(buffer.pending(), "") << c.name;
     }
+}
+
+// Writers on several threads at once (worksheet functions run on the calculation threads): every
+// byte reaches the debugger, none twice.
+std::atomic<std::size_t> threadedBytes{0};
+bool alwaysPresent() { return true; }
+void countingOutput(const std::string& text) { threadedBytes += text.size(); }
+
+TEST(DiagnosticStreamThreads, ConcurrentWritersLoseNoByte) {
+    Win32StreamBuf buffer(&alwaysPresent, &countingOutput);
+    constexpr int threads = 8, lines = 2000;
+    const std::string line = "source.cpp(1): a diagnostic line\n";
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t)
+        workers.emplace_back([&] {
+            for (int i = 0; i < lines; ++i) {
+                buffer.sputn(line.data(), static_cast<std::streamsize>(line.size()));
+                buffer.sputc('x');
+                buffer.pubsync();
+            }
+        });
+    for (std::thread& worker : workers) worker.join();
+    buffer.pubsync();
+    EXPECT_EQ(threadedBytes.load(), std::size_t{threads} * lines * (line.size() + 1));
 }
 
 TEST(DiagnosticStream, RedirectorAnnouncesItselfAndRestoresThePreviousBuffer) {

@@ -59,6 +59,17 @@ template <class V>
     std::memcpy(to, &v, sizeof v);
 }
 
+// sum[q] += f * (the q-th vector from `from`), for the Count vectors of one row.
+template <class V, std::size_t Count>
+[[gnu::always_inline]] inline void addScaled(V* sum, double f, const double* from) {
+    constexpr std::size_t lanes = sizeof(V) / sizeof(double);
+    for (std::size_t q = 0; q < Count; ++q) {
+        V x;
+        load(x, from + q * lanes);
+        sum[q] += f * x;
+    }
+}
+
 // Adds (weight_i z_ia) z_ic over the rows i of a block, in row order, to the entries (a, c),
 // c = first .. first + Count vectors - 1, of triangle row `out` (indexed by c). The sums stay in
 // registers across the rows.
@@ -70,11 +81,7 @@ template <class V, std::size_t Count>
     for (std::size_t q = 0; q < Count; ++q) load(sum[q], out + first + q * lanes);
     for (std::size_t i = 0; i < rows; ++i, z += width) {
         const double f = weight[i] * z[a];
-        for (std::size_t q = 0; q < Count; ++q) {
-            V x;
-            load(x, z + first + q * lanes);
-            sum[q] += f * x;
-        }
+        addScaled<V, Count>(sum, f, z + first);
     }
     for (std::size_t q = 0; q < Count; ++q) store(out + first + q * lanes, sum[q]);
 }
@@ -92,11 +99,7 @@ template <class V, std::size_t Count, std::size_t Singles>
     for (std::size_t t = 0; t < Singles; ++t) single[t] = out[rest + t];
     for (std::size_t i = 0; i < rows; ++i, z += width) {
         const double f = weight[i] * z[a];
-        for (std::size_t q = 0; q < Count; ++q) {
-            V x;
-            load(x, z + a + q * lanes);
-            sum[q] += f * x;
-        }
+        addScaled<V, Count>(sum, f, z + a);
         for (std::size_t t = 0; t < Singles; ++t) single[t] += f * z[rest + t];
     }
     for (std::size_t q = 0; q < Count; ++q) store(out + a + q * lanes, sum[q]);

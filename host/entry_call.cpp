@@ -137,23 +137,17 @@ union Slot {
     std::int16_t flag;
 };
 
-// The arena of the outermost call on each thread, kept from call to call: a large range's records
-// then land on pages that are already mapped. A call made while another runs on the same thread
-// (from within a callback) gets an arena of its own.
-thread_local Arena reusedArena;
-thread_local bool reusedArenaBusy = false;
-
 // What a call builds and must keep until the returned value is read.
 struct CallMemory {
-    explicit CallMemory(State& s)
-        : state(s), owned(reusedArenaBusy ? std::make_unique<Arena>() : nullptr), arena(owned ? *owned : reusedArena) {
-        if (!owned) reusedArenaBusy = true;
-    }
+    explicit CallMemory(State& s) : state(s), owned(takeArena(s)), arena(*owned) {}
     ~CallMemory() {
         for (IDSHEET id : sheets) state.sheets.remove(id);
-        if (!owned) {
-            reusedArena.reset();
-            reusedArenaBusy = false;
+        owned->reset();
+        try {
+            const std::lock_guard<std::mutex> hold(state.arenaLock);
+            state.spareArenas.push_back(std::move(owned));
+        } catch (...) {
+            // Out of memory for the pool's list: the arena goes with this call.
         }
     }
     CallMemory(const CallMemory&) = delete;
@@ -161,6 +155,18 @@ struct CallMemory {
     State& state;
     std::unique_ptr<Arena> owned;
     Arena& arena;
+
+    static std::unique_ptr<Arena> takeArena(State& s) {
+        {
+            const std::lock_guard<std::mutex> hold(s.arenaLock);
+            if (!s.spareArenas.empty()) {
+                std::unique_ptr<Arena> arena = std::move(s.spareArenas.back());
+                s.spareArenas.pop_back();
+                return arena;
+            }
+        }
+        return std::make_unique<Arena>();
+    }
     std::vector<IDSHEET> sheets;
     std::deque<Table> tables;  // ranges from a source that a reference must point into
 };

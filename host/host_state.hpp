@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <shared_mutex>
@@ -111,6 +112,12 @@ struct State {
     std::atomic<std::size_t> addinFrees{0};
     std::atomic<std::size_t> strayFrees{0};
     std::mutex serial;  // calls of functions not registered thread-safe run one at a time
+
+    // Arenas of finished calls, kept for the next ones: a large range's records then land on pages
+    // that are already mapped. A pool rather than one arena per thread, since MinGW runs the
+    // destructors of thread-local objects after it has freed their storage.
+    std::mutex arenaLock;
+    std::vector<std::unique_ptr<Arena>> spareArenas;
 
     bool onMainThread() const { return haveMainThread.load() && pthread_equal(pthread_self(), mainThread); }
     void log(int function, std::string detail);

@@ -1,11 +1,13 @@
 // Tavirune.xll end to end through the stand-in host: registration under both record generations,
-// calls of every function against the worksheet functions called directly, the function
-// wizard, lifecycle, PATH, the faults a host can cause, and truncation under the older records.
+// a call of every function, the function wizard, lifecycle, the faults a host can cause, and
+// truncation under the older records.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "functions/worksheet_functions.hpp"
 #include "tests/host/addin_calls.hpp"
@@ -14,83 +16,6 @@
 namespace {
 
 using namespace addin_testing;
-using xlframe::CellMatrix;
-
-// --- Calling directly, as the entry wrapper would -------------------------------------------
-
-CellMatrix matrix(const Argument& a) {
-    const Table t = a.kind == Argument::Kind::Range ? a.range
-                    : a.kind == Argument::Kind::Scalar ? one(a.scalar)
-                                                       : one(Blank{});
-    CellMatrix m(t.rows, t.columns);
-    for (std::size_t r = 0; r < t.rows; ++r) {
-        for (std::size_t c = 0; c < t.columns; ++c) {
-            const Value& v = t.at(r, c);
-            if (const double* x = std::get_if<double>(&v)) m(r, c) = *x;
-            if (const bool* b = std::get_if<bool>(&v)) m(r, c) = *b;
-            if (const std::string* s = std::get_if<std::string>(&v)) m(r, c) = std::wstring(s->begin(), s->end());
-            if (const ErrorValue* e = std::get_if<ErrorValue>(&v)) m(r, c).SetError(static_cast<std::uint32_t>(e->code));
-        }
-    }
-    return m;
-}
-
-int integer(const Argument& a) { return static_cast<int>(std::trunc(std::get<double>(a.scalar))); }
-
-Table table(const CellMatrix& m) {
-    if (m.Rows() == 0 || m.Columns() == 0) return one(Blank{});
-    Table t(m.Rows(), m.Columns());
-    for (std::size_t r = 0; r < m.Rows(); ++r) {
-        for (std::size_t c = 0; c < m.Columns(); ++c) {
-            const auto& v = m(r, c);
-            if (v.IsNumber())
-                t.at(r, c) = std::isfinite(v.GetNumber()) ? Value(v.GetNumber()) : Value(ErrorValue{xlerrNum});
-            else if (v.IsString())
-                t.at(r, c) = v.GetString();
-            else if (v.IsBoolean())
-                t.at(r, c) = v.GetBoolean();
-            else if (v.IsError())
-                t.at(r, c) = ErrorValue{static_cast<int>(v.GetErrorCode())};
-            else
-                t.at(r, c) = std::string();  // an empty cell reaches the host as an empty text
-        }
-    }
-    return t;
-}
-
-Table direct(const Call& call) {
-    const auto& a = call.arguments;
-    const auto m = [&](std::size_t i) { return matrix(a[i]); };
-    const auto n = [&](std::size_t i) { return integer(a[i]); };
-    const std::string& f = call.name;
-    using namespace Korvanth;
-    if (f == "adjustedPowerStat") return table(adjustedPowerStat(m(0), m(1), n(2)));
-    if (f == "aurocDifferenceAggregate") return table(aurocDifferenceAggregate(m(0), m(1), m(2), n(3)));
-    if (f == "aurocDifferenceIndividual") return table(aurocDifferenceIndividual(m(0), m(1), m(2), n(3)));
-    if (f == "aurocInitialComparison") return table(aurocInitialComparison(m(0), m(1), n(2), m(3)));
-    if (f == "binomialTest") return table(binomialTest(m(0), m(1), m(2)));
-    if (f == "calibrationDifferenceAggregate") return table(calibrationDifferenceAggregate(m(0), m(1), m(2)));
-    if (f == "calibrationDifferenceIndividual") return table(calibrationDifferenceIndividual(m(0), m(1), m(2)));
-    if (f == "calibrationTestAggregate") return table(calibrationTestAggregate(m(0), m(1), m(2)));
-    if (f == "calibrationTestIndividual") return table(calibrationTestIndividual(m(0), m(1)));
-    if (f == "crossTabCategorical") return table(crossTabCategorical(m(0), m(1)));
-    if (f == "crossTabNumerical") return table(crossTabNumerical(m(0), m(1), m(2), m(3), m(4)));
-    if (f == "generateBootstrapSample") return table(generateBootstrapSample(m(0), m(1)));
-    if (f == "getInfo") return one(getInfo());
-    if (f == "getVersion") return one(getVersion());
-    if (f == "herfindahlIndex") return table(herfindahlIndex(m(0)));
-    if (f == "jeffreysTest") return table(jeffreysTest(m(0), m(1), m(2)));
-    if (f == "ksStatistic") return table(ksStatistic(m(0), m(1), n(2)));
-    if (f == "logisticRegression") return table(logisticRegression(m(0), m(1), m(2), m(3)));
-    if (f == "lowDefaultPortfolioPD") return table(lowDefaultPortfolioPD(m(0), m(1), m(2), m(3), m(4)));
-    if (f == "mapCategoricals2Scores") return table(mapCategoricals2Scores(m(0), m(1), m(2)));
-    if (f == "mapNumericals2Scores") return table(mapNumericals2Scores(m(0), m(1), m(2), m(3)));
-    if (f == "migrationMatrix") return table(migrationMatrix(m(0), m(1)));
-    if (f == "populationStabilityIndex") return table(populationStabilityIndex(m(0), m(1)));
-    if (f == "rocCurveAggregate") return table(rocCurveAggregate(m(0), m(1), m(2), n(3), n(4)));
-    if (f == "rocCurveIndividual") return table(rocCurveIndividual(m(0), m(1), n(2), n(3), n(4)));
-    throw std::logic_error("no function " + f);
-}
 
 // One call of each function, on ranges, single values and omitted arguments.
 std::vector<Call> everyFunction(const Portfolio& p) {
@@ -131,111 +56,35 @@ std::vector<Call> everyFunction(const Portfolio& p) {
 
 // --- Registration ----------------------------------------------------------------------------
 
-struct Expected {
-    std::string name;
-    std::vector<std::string> arguments;
-    std::string codes;  // one letter per argument: O for a range, B for a double
-};
-
-const std::vector<Expected> functions = {
-    {"adjustedPowerStat", {"scores", "shadowPDs", "scoreIndex"}, "OOB"},
-    {"aurocDifferenceAggregate", {"scores", "matrixDefaults", "matrixSurvivals", "scoreIndex"}, "OOOB"},
-    {"aurocDifferenceIndividual", {"scoresRating1", "scoresRating2", "indicators", "scoreIndex"}, "OOOB"},
-    {"aurocInitialComparison", {"scores", "indicators", "scoreIndex", "initialAuroc"}, "OOBO"},
-    {"binomialTest", {"defaultProbabilities", "numDefaults", "numDebtors"}, "OOO"},
-    {"calibrationDifferenceAggregate", {"defaultProbabilities", "matrixDefaults", "matrixSurvivals"}, "OOO"},
-    {"calibrationDifferenceIndividual", {"defaultProbRating1", "defaultProbRating2", "indicators"}, "OOO"},
-    {"calibrationTestAggregate", {"defaultProbabilities", "numDefaults", "numSurvivals"}, "OOO"},
-    {"calibrationTestIndividual", {"defaultProbabilities", "indicators"}, "OO"},
-    {"crossTabCategorical", {"categories", "indicators"}, "OO"},
-    {"crossTabNumerical", {"scores", "indicators", "numberCategories", "lowerBoundaries", "upperBoundaries"}, "OOOOO"},
-    {"generateBootstrapSample", {"inputMatrix", "withHeader"}, "OO"},
-    {"getInfo", {}, ""},
-    {"getVersion", {}, ""},
-    {"herfindahlIndex", {"numDebtors"}, "O"},
-    {"jeffreysTest", {"defaultProbabilities", "numDefaults", "numDebtors"}, "OOO"},
-    {"ksStatistic", {"scores", "indicators", "scoreIndex"}, "OOB"},
-    {"logisticRegression", {"factorNames", "factorIndices", "factorValues", "indicators"}, "OOOO"},
-    {"lowDefaultPortfolioPD", {"numDefaults", "numSurvivals", "correlation", "quantile", "averagePortfolioPD"}, "OOOOO"},
-    {"mapCategoricals2Scores", {"categoricalScores", "categoricalSet", "scoreValueSet"}, "OOO"},
-    {"mapNumericals2Scores", {"numericalScores", "scoreValueSet", "lowerBoundaries", "upperBoundaries"}, "OOOO"},
-    {"migrationMatrix", {"gradesBefore", "gradesAfter"}, "OO"},
-    {"populationStabilityIndex", {"referenceCounts", "currentCounts"}, "OO"},
-    {"rocCurveAggregate", {"scores", "numDefaults", "numSurvivals", "scoreIndex", "outputIndex"}, "OOOBB"},
-    {"rocCurveIndividual", {"scores", "indicators", "scoreIndex", "outputIndex", "numBuckets"}, "OOBBB"},
-};
-
-std::string join(const std::vector<std::string>& names) {
-    std::string text;
-    for (const std::string& n : names) text += (text.empty() ? "" : ", ") + n;
-    return text;
-}
-
-void expectRegistrations(const host::StandInHost& h, int version, const std::string& module) {
-    const std::string value = version >= 12 ? "Q" : "P";
-    ASSERT_EQ(h.registrations().size(), functions.size());
-    for (std::size_t i = 0; i < functions.size(); ++i) {
-        const Expected& e = functions[i];
-        SCOPED_TRACE(e.name);
-        const host::Registration& r = h.registrations()[i];
-        std::string type = value;
-        for (char code : e.codes) type += code == 'O' ? value : "B";
-        if (version >= 12) type += "$";
-        EXPECT_EQ(r.name, prefix + e.name);
-        EXPECT_EQ(r.procedure, "xl" + e.name);
-        EXPECT_EQ(r.module, module);
-        EXPECT_EQ(r.typeText, type);
-        EXPECT_EQ(r.argumentText, join(e.arguments));
-        EXPECT_EQ(r.macroType, 1);
-        EXPECT_EQ(r.category, "Korvanth Tavirune");
-        EXPECT_EQ(r.shortcut, "");
-        ASSERT_EQ(r.argumentHelp.size(), e.arguments.size());
-        for (std::size_t k = 0; k < r.argumentHelp.size(); ++k) {
-            const std::string& help = r.argumentHelp[k];
-            ASSERT_GE(help.size(), 3u);
-            EXPECT_EQ(help[0], ' ');
-            const bool last = k + 1 == r.argumentHelp.size();
-            // The last help text has ". " appended to its trailing blank; the others end in the blank.
-            EXPECT_EQ(help.substr(help.size() - 3) == " . ", last) << help;
-            if (!last) {
-                EXPECT_EQ(help.back(), ' ');
-            }
-        }
-        ASSERT_GE(r.description.size(), 2u);
-        EXPECT_EQ(r.description.front(), ' ');
-        EXPECT_EQ(r.description.back(), ' ');
+// Every registration, one field a line, blanks kept in brackets.
+std::string registrationsText(const host::StandInHost& h) {
+    std::ostringstream out;
+    for (const host::Registration& r : h.registrations()) {
+        out << r.name << "\n  procedure " << r.procedure << "\n  type " << r.typeText << "\n  arguments ["
+            << r.argumentText << "]\n  macro type " << r.macroType << "\n  category [" << r.category << "]\n  shortcut ["
+            << r.shortcut << "]\n  help topic [" << r.helpTopic << "]\n  description [" << r.description << "]\n";
+        for (const std::string& help : r.argumentHelp) out << "  argument help [" << help << "]\n";
     }
+    return out.str();
 }
 
-class Addin : public ::testing::Test {};
+std::string fileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
-TEST_F(Addin, RegistersEveryFunctionUnderANewerHost) {
-    for (int version : {12, 16}) {
+// The registrations against the golden lists (tests/host/registrations_*.txt), which differ between
+// the record generations only in the type texts.
+TEST(Addin, RegistersEveryFunctionUnderEachRecordGeneration) {
+    for (int version : {11, 12, 16}) {
         SCOPED_TRACE(version);
         host::StandInHost h({.version = version});
         h.load(addin);
-        expectRegistrations(h, version, std::filesystem::absolute(addin).string());
-        const host::Registration* roc = h.find(prefix + "rocCurveIndividual");
-        ASSERT_NE(roc, nullptr);
-        EXPECT_EQ(roc->typeText, "QQQBBB$");
-        EXPECT_EQ(roc->argumentText, "scores, indicators, scoreIndex, outputIndex, numBuckets");
-        EXPECT_EQ(roc->description,
-                  " Computes the ROC curve together with the area below the ROC curve for individual data (each debtor "
-                  "has hisown score); RETURN-Range: 2 x 2 Matrix (outputIndex = 0) or (numBuckets + 4) x 2 Matrix "
-                  "(outputIndex = 1) ");
-        EXPECT_EQ(roc->argumentHelp,
-                  (std::vector<std::string>{
-                      " Vector with numeric score values corresponding to each debtor ",
-                      " Vector with the indicator values (0: survival, 1: default) corresponding to each debtor ",
-                      " Index that defines the relation between score and credit quality (0: High scores indicate good "
-                      "credit quality, 1: Low scores indicate good credit quality) ",
-                      " Ouput options (0: Only the area below the ROC curve is computed, 1: The area below the ROC curve "
-                      "together with the curve is computed) ",
-                      " Number of buckets that should be used for the ROC curve to be returned . "}));
-        EXPECT_EQ(h.find(prefix + "getVersion")->typeText, "Q$");
-        EXPECT_EQ(h.find(prefix + "getVersion")->argumentText, "");
-        EXPECT_EQ(h.find(prefix + "getInfo")->typeText, "Q$");
-        EXPECT_EQ(h.find(prefix + "getVersion")->helpTopic, "");
+        EXPECT_EQ(registrationsText(h), fileText(std::string(TAVIRUNE_TEST_DATA) + "/registrations_" +
+                                                 (version >= 12 ? "12" : "11") + ".txt"));
+        for (const host::Registration& r : h.registrations()) EXPECT_EQ(r.module, std::filesystem::absolute(addin).string());
         // The registration showed itself on the status bar and cleared it afterwards.
         bool shown = false;
         for (const host::HostCall& c : h.calls()) shown = shown || (c.function == xlcMessage && c.detail == "Registering library...");
@@ -244,37 +93,25 @@ TEST_F(Addin, RegistersEveryFunctionUnderANewerHost) {
     }
 }
 
-TEST_F(Addin, RegistersEveryFunctionUnderAnOlderHost) {
-    host::StandInHost h({.version = 11});
-    h.load(addin);
-    expectRegistrations(h, 11, std::filesystem::absolute(addin).string());
-    EXPECT_EQ(h.find(prefix + "rocCurveIndividual")->typeText, "PPPBBB");
-    EXPECT_EQ(h.find(prefix + "getVersion")->typeText, "P");
-}
-
 // --- Calls -----------------------------------------------------------------------------------
 
-TEST_F(Addin, EveryFunctionGivesWhatTheWorksheetFunctionGives) {
+// The values themselves are checked by the worksheet cases of the command-line host; here each
+// function answers with a table, not a message or an error, and hands back every record.
+TEST(Addin, EveryFunctionAnswersWithATableAndHandsBackItsMemory) {
     const Portfolio p = portfolio(400);
     host::StandInHost h;
     h.load(addin);
     for (const Call& c : everyFunction(p)) {
-        SCOPED_TRACE(c.name);
         const Table got = call(h, c);
-        if (c.name == "generateBootstrapSample") {
-            // Random rows: the shape and the header are what can be compared.
-            EXPECT_EQ(got.rows, 2u);
-            EXPECT_EQ(got.columns, 2u);
-            EXPECT_EQ(got.at(0, 0), Value(std::string("a")));
-            continue;
-        }
-        EXPECT_EQ(got, direct(c));
-        EXPECT_GT(got.cells.size(), 0u);
+        const bool single = c.name == "getVersion" || c.name == "getInfo";
+        EXPECT_TRUE(single ? got.cells.size() == 1 : got.rows > 1) << c.name;
+        for (const Value& v : got.cells) EXPECT_FALSE(std::holds_alternative<ErrorValue>(v)) << c.name;
     }
     EXPECT_EQ(h.hostAllocations(), 0u);
+    EXPECT_EQ(h.strayFrees(), 0u);
 }
 
-TEST_F(Addin, DoubleArgumentsAreTruncatedTowardZero) {
+TEST(Addin, DoubleArgumentsAreTruncatedTowardZero) {
     const Portfolio p = portfolio(100);
     host::StandInHost h;
     h.load(addin);
@@ -292,7 +129,7 @@ TEST_F(Addin, DoubleArgumentsAreTruncatedTowardZero) {
     EXPECT_EQ(roc(std::string("high")), one(ErrorValue{xlerrValue}));
 }
 
-TEST_F(Addin, FunctionWizardOpenMakesEveryFunctionAnswerTrue) {
+TEST(Addin, FunctionWizardOpenMakesEveryFunctionAnswerTrue) {
     const Portfolio p = portfolio(50);
     host::StandInHost h({.functionWizardOpen = true});
     h.load(addin);
@@ -307,7 +144,7 @@ TEST_F(Addin, FunctionWizardOpenMakesEveryFunctionAnswerTrue) {
     EXPECT_EQ(call(h, {"getVersion", {}}), one(Korvanth::getVersion()));
 }
 
-TEST_F(Addin, AnArgumentTheFrameCannotConvertGivesItsMessage) {
+TEST(Addin, AnArgumentTheFrameCannotConvertGivesItsMessage) {
     host::StandInHost h;
     h.load(addin);
     h.options().rangesAsReferences = true;
@@ -329,7 +166,7 @@ TEST_F(Addin, AnArgumentTheFrameCannotConvertGivesItsMessage) {
 
 // --- Lifecycle -------------------------------------------------------------------------------
 
-TEST_F(Addin, RemoveThenCloseDeletesEachNameThenUnregistersIt) {
+TEST(Addin, RemoveThenCloseDeletesEachNameThenUnregistersIt) {
     host::StandInHost h;
     h.load(addin);
     const std::vector<host::Registration> registered = h.registrations();
@@ -366,14 +203,20 @@ TEST(AddinProcess, WithoutTheCallbackLibraryTheAddinStaysUnregistered) {
 
 // --- The older records' limits ---------------------------------------------------------------
 
-TEST_F(Addin, OlderRecordsCutLongResults) {
+TEST(Addin, OlderRecordsCutLongResults) {
     const Portfolio p = portfolio(400);
-    host::StandInHost older({.version = 11});
-    older.load(addin);
     // About 70000 buckets give more rows than the older array records can count (a WORD: 65535).
     const Call many{"rocCurveIndividual", {R(p.scores), R(p.defaults), V(0.0), V(1.0), V(69996.0)}};
-    const Table whole = direct(many);
+    Table whole;
+    {
+        host::StandInHost newer({.version = 16});
+        newer.load(addin);
+        whole = call(newer, many);
+        newer.unload();
+    }
     ASSERT_GT(whole.rows, 65536u);
+    host::StandInHost older({.version = 11});
+    older.load(addin);
     const Table result = call(older, many);
     EXPECT_EQ(result.columns, 2u);
     EXPECT_EQ(result.rows, 65535u);
@@ -395,10 +238,6 @@ TEST_F(Addin, OlderRecordsCutLongResults) {
     }
     EXPECT_TRUE(cut);
     EXPECT_TRUE(whole255);
-    older.unload();
-    host::StandInHost newer({.version = 16});
-    newer.load(addin);
-    EXPECT_EQ(call(newer, many), whole);
 }
 
 }  // namespace

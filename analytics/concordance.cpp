@@ -37,65 +37,75 @@ private:
     std::vector<std::uint32_t, UnsetAllocator<std::uint32_t>> tree_;
 };
 
-// Per rank, how many of the counted lie above it minus how many lie below it.
-Counts signedCounts(const Counts& perRank, std::int64_t total) {
-    Counts result(perRank.size());
-    std::int64_t below = 0;
-    for (std::size_t r = 0; r < perRank.size(); ++r) {
-        result[r] = total - below - perRank[r] - below;
-        below += perRank[r];
-    }
-    return result;
-}
-
 }  // namespace
 
 // The pairs and triples terms from both ratings' ranks. The debtors are grouped by their rating-1
 // rank with a counting sort; a sweep over the groups keeps the defaults of lower groups in a
-// Fenwick tree over rating-2 ranks. The triples are added in the order of a sweep over the
-// survivals by descending rating 1 (and over the defaults by ascending rating 1), later
-// positions first among equals (earlier first), so that their rounding is always the same.
+// Fenwick tree over the defaults in rating-2 order, so that the tree stays as small as the
+// defaults are few. A debtor of rating-2 rank b is placed by the defaults (and survivals) below b
+// and below b + 1. The triples are added in the order of a sweep over the survivals by
+// descending rating 1 (and over the defaults by ascending rating 1), later positions first among
+// equals (earlier first), so that their rounding is always the same.
 PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Flags& defaulted) {
     const std::size_t u1 = one.ranks.distinct.size(), u2 = two.ranks.distinct.size();
     const std::int64_t nd = std::accumulate(one.defaults.begin(), one.defaults.end(), std::int64_t{0});
     const std::int64_t ns = std::accumulate(one.survivals.begin(), one.survivals.end(), std::int64_t{0});
-    using Starts = std::vector<std::size_t, UnsetAllocator<std::size_t>>;
+    // Defaults and survivals of rating-2 rank below b, for b = 0 .. u2.
+    struct Below {
+        std::uint32_t defaults, survivals;
+    };
+    std::vector<Below, UnsetAllocator<Below>> below2(u2 + 1, Below{0, 0});
+    for (std::size_t b = 0; b < u2; ++b)
+        below2[b + 1] = {below2[b].defaults + static_cast<std::uint32_t>(two.defaults[b]),
+                         below2[b].survivals + static_cast<std::uint32_t>(two.survivals[b])};
+    // Each group's start, in the counting sort shifted by one: after it, start[r] is group r's.
+    using Starts = std::vector<std::uint32_t, UnsetAllocator<std::uint32_t>>;
     Starts dStart(u1 + 1, 0), sStart(u1 + 1, 0);
-    for (std::size_t r = 0; r < u1; ++r) {
-        dStart[r + 1] = dStart[r] + static_cast<std::size_t>(one.defaults[r]);
-        sStart[r + 1] = sStart[r] + static_cast<std::size_t>(one.survivals[r]);
+    for (std::size_t r = 1; r < u1; ++r) {
+        dStart[r + 1] = dStart[r] + static_cast<std::uint32_t>(one.defaults[r - 1]);
+        sStart[r + 1] = sStart[r] + static_cast<std::uint32_t>(one.survivals[r - 1]);
     }
-    // Each group's rating-2 ranks, in input order.
-    Ranks dRank2(static_cast<std::size_t>(nd)), sRank2(static_cast<std::size_t>(ns));
+    // Per default its place in rating-2 order and the survivals below its rank and below the
+    // next; per survival the defaults below its rank and below the next. In input order per group.
+    struct DefaultPlace {
+        std::uint32_t place, survivalsBelow, survivalsUpTo;
+    };
+    struct SurvivalPlace {
+        std::uint32_t defaultsBelow, defaultsUpTo;
+    };
+    std::vector<DefaultPlace, UnsetAllocator<DefaultPlace>> dPlace(static_cast<std::size_t>(nd));
+    std::vector<SurvivalPlace, UnsetAllocator<SurvivalPlace>> sPlace(static_cast<std::size_t>(ns));
     {
-        Starts dNext(dStart.begin(), dStart.end() - 1), sNext(sStart.begin(), sStart.end() - 1);
         const std::uint32_t* rank1 = one.ranks.rank.data();
         const std::uint32_t* rank2 = two.ranks.rank.data();
         for (std::size_t i = 0; i < defaulted.size(); ++i) {
+            const Below low = below2[rank2[i]], high = below2[rank2[i] + 1];
             if (defaulted[i] != 0)
-                dRank2[dNext[rank1[i]]++] = rank2[i];
+                dPlace[dStart[rank1[i] + 1]++] = {low.defaults, low.survivals, high.survivals};
             else
-                sRank2[sNext[rank1[i]]++] = rank2[i];
+                sPlace[sStart[rank1[i] + 1]++] = {low.defaults, high.defaults};
         }
     }
-    const Counts dSigned1 = signedCounts(one.defaults, nd), dSigned2 = signedCounts(two.defaults, nd);
-    const Counts sSigned1 = signedCounts(one.survivals, ns), sSigned2 = signedCounts(two.survivals, ns);
     PairsTerms t;
 
     // For a survival of group r with rating-2 rank b, the sum over the defaults of
-    // sign(rating 1) * sign(rating 2) is dSigned2[b] - 2 L - E, where L and E are (defaults above
-    // b - defaults below b) among the lower groups and among group r. With the lower groups'
-    // defaults weighing 2 and group r's 1, -2 L - E is (weight below b) - (weight above b).
+    // sign(rating 1) * sign(rating 2) is (defaults above b - below b) - 2 L - E, where L and E
+    // are (defaults above b - defaults below b) among the lower groups and among group r. With
+    // the lower groups' defaults weighing 2 and group r's 1, -2 L - E is (weight below b) -
+    // (weight above b), and twice the weight below b plus the weight at b is the tree's weight
+    // below b plus that below b + 1.
     std::int64_t count = 0;
-    for (std::size_t b = 0; b < u2; ++b) count += two.survivals[b] * dSigned2[b];
-    Counts weight(u2, 0), prefix(u2 + 1, 0);
-    WeightTree tree(u2, 2 * static_cast<std::uint64_t>(nd));  // each default goes in twice
+    for (std::size_t b = 0; b < u2; ++b)
+        count += two.survivals[b] * (nd - std::int64_t{below2[b].defaults} - std::int64_t{below2[b + 1].defaults});
+    const std::size_t places = static_cast<std::size_t>(nd);
+    Counts weight(places, 0), prefix;
+    WeightTree tree(places, 2 * static_cast<std::uint64_t>(nd));  // each default goes in twice
     std::int64_t total = 0;
-    const std::size_t depth = static_cast<std::size_t>(std::bit_width(u2));
+    const std::size_t depth = static_cast<std::size_t>(std::bit_width(places));
     auto insertGroup = [&](std::size_t r) {
         for (std::size_t k = dStart[r]; k < dStart[r + 1]; ++k) {
-            ++weight[dRank2[k]];
-            tree.add(dRank2[k], 1);
+            ++weight[dPlace[k].place];
+            tree.add(dPlace[k].place, 1);
         }
         total += one.defaults[r];
     };
@@ -103,14 +113,17 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
         insertGroup(r);
         const std::size_t first = sStart[r], end = sStart[r + 1];
         std::int64_t sum = 0;
-        if ((end - first) * depth > u2) {
+        if ((end - first) * depth > places) {
             // A long run of tied survivals reads a prefix table instead of querying the tree.
-            for (std::size_t b = 0; b < u2; ++b) prefix[b + 1] = prefix[b] + weight[b];
-            for (std::size_t k = first; k < end; ++k) sum += prefix[sRank2[k]] + prefix[sRank2[k] + 1];
+            prefix.resize(places + 1);
+            prefix[0] = 0;
+            for (std::size_t c = 0; c < places; ++c) prefix[c + 1] = prefix[c] + weight[c];
+            for (std::size_t k = first; k < end; ++k) sum += prefix[sPlace[k].defaultsBelow] + prefix[sPlace[k].defaultsUpTo];
         } else {
             for (std::size_t k = first; k < end; ++k) {
-                const std::uint32_t b = sRank2[k];
-                sum += 2 * tree.below(b) + weight[b];
+                const SurvivalPlace& place = sPlace[k];
+                const std::int64_t lower = tree.below(place.defaultsBelow);
+                sum += lower + (place.defaultsUpTo == place.defaultsBelow ? lower : tree.below(place.defaultsUpTo));
             }
         }
         count += sum - static_cast<std::int64_t>(end - first) * total;
@@ -118,12 +131,19 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
     }
     t.count = count;
 
-    for (std::size_t r = u1; r-- > 0;)
+    // The signed counts per rank: those above it minus those below it.
+    for (std::size_t r = u1; r-- > 0;) {
+        const std::int64_t dSigned1 = nd - std::int64_t{dStart[r]} - std::int64_t{dStart[r + 1]};
         for (std::size_t k = sStart[r + 1]; k-- > sStart[r];)
-            t.survivalTriple += static_cast<double>(dSigned1[r] * dSigned2[sRank2[k]]);
-    for (std::size_t r = 0; r < u1; ++r)
+            t.survivalTriple += static_cast<double>(
+                dSigned1 * (nd - std::int64_t{sPlace[k].defaultsBelow} - std::int64_t{sPlace[k].defaultsUpTo}));
+    }
+    for (std::size_t r = 0; r < u1; ++r) {
+        const std::int64_t sSigned1 = ns - std::int64_t{sStart[r]} - std::int64_t{sStart[r + 1]};
         for (std::size_t k = dStart[r]; k < dStart[r + 1]; ++k)
-            t.defaultTriple += static_cast<double>(sSigned1[r] * sSigned2[dRank2[k]]);
+            t.defaultTriple += static_cast<double>(
+                sSigned1 * (ns - std::int64_t{dPlace[k].survivalsBelow} - std::int64_t{dPlace[k].survivalsUpTo}));
+    }
     return t;
 }
 std::int64_t concordanceCount(const std::vector<std::uint64_t>& d1, const std::vector<std::uint64_t>& d2,

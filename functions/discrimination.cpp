@@ -145,10 +145,8 @@ struct Rating {
     double auroc, sigma;
 };
 
-Rating rating(const Buckets& b) {
-    const RocStatistics r = computeRocStatistics(b, 0, 0);
-    return {r.auroc, (r.auroc - r.lower) / inverseCumulativeNormal(0.975)};
-}
+Rating rating(const RocStatistics& r) { return {r.auroc, (r.auroc - r.lower) / inverseCumulativeNormal(0.975)}; }
+Rating rating(const Buckets& b) { return rating(computeRocStatistics(b, 0, 0)); }
 
 CellMatrix differenceTable(const Rating& r1, const Rating& r2, double nd, double ns, double pds, double pdds,
                            double pssd) {
@@ -208,8 +206,8 @@ CellMatrix aurocDifferenceIndividual(const CellMatrix& scoresRating1, const Cell
             ranked1 = rankRating(rankScores(rows.numbers(0)), defaulted);
             ranked2 = rankRating(rankScores(rows.numbers(1)), defaulted);
             requireBothOutcomes(ranked1);
-            r1 = rating(rankedBuckets(ranked1, scoreIndex));
-            r2 = rating(rankedBuckets(ranked2, scoreIndex));
+            r1 = rating(rankedRocStatistics(ranked1, scoreIndex));
+            r2 = rating(rankedRocStatistics(ranked2, scoreIndex));
         } catch (const std::bad_alloc&) {
             throw;
         } catch (...) {

@@ -41,23 +41,24 @@ private:
 
 // The pairs and triples terms from both ratings' ranks. The debtors are grouped by their rating-1
 // rank with a counting sort; a sweep over the groups keeps the defaults of lower groups in a
-// Fenwick tree over the defaults in rating-2 order, so that the tree stays as small as the
-// defaults are few. A debtor of rating-2 rank b is placed by the defaults (and survivals) below b
-// and below b + 1. The triples are added in the order of a sweep over the survivals by
+// Fenwick tree over the rating-2 ranks that hold defaults, so that the tree stays as small as the
+// defaults are few or tied. A debtor of rating-2 rank b is placed by what lies below b and below
+// b + 1. The triples are added in the order of a sweep over the survivals by
 // descending rating 1 (and over the defaults by ascending rating 1), later positions first among
 // equals (earlier first), so that their rounding is always the same.
 PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Flags& defaulted) {
     const std::size_t u1 = one.ranks.distinct.size(), u2 = two.ranks.distinct.size();
     const std::int64_t nd = std::accumulate(one.defaults.begin(), one.defaults.end(), std::int64_t{0});
     const std::int64_t ns = std::accumulate(one.survivals.begin(), one.survivals.end(), std::int64_t{0});
-    // Defaults and survivals of rating-2 rank below b, for b = 0 .. u2.
+    // Defaults, survivals and ranks holding defaults of rating-2 rank below b, for b = 0 .. u2.
     struct Below {
-        std::uint32_t defaults, survivals;
+        std::uint32_t defaults, survivals, places;
     };
-    std::vector<Below, UnsetAllocator<Below>> below2(u2 + 1, Below{0, 0});
+    std::vector<Below, UnsetAllocator<Below>> below2(u2 + 1, Below{0, 0, 0});
     for (std::size_t b = 0; b < u2; ++b)
         below2[b + 1] = {below2[b].defaults + static_cast<std::uint32_t>(two.defaults[b]),
-                         below2[b].survivals + static_cast<std::uint32_t>(two.survivals[b])};
+                         below2[b].survivals + static_cast<std::uint32_t>(two.survivals[b]),
+                         below2[b].places + (two.defaults[b] != 0 ? 1u : 0u)};
     // Each group's start, in the counting sort shifted by one: after it, start[r] is group r's.
     using Starts = std::vector<std::uint32_t, UnsetAllocator<std::uint32_t>>;
     Starts dStart(u1 + 1, 0), sStart(u1 + 1, 0);
@@ -65,13 +66,14 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
         dStart[r + 1] = dStart[r] + static_cast<std::uint32_t>(one.defaults[r - 1]);
         sStart[r + 1] = sStart[r] + static_cast<std::uint32_t>(one.survivals[r - 1]);
     }
-    // Per default its place in rating-2 order and the survivals below its rank and below the
-    // next; per survival the defaults below its rank and below the next. In input order per group.
+    // Per default its place among the rating-2 ranks holding defaults and the survivals below
+    // its rank and below the next; per survival the places and the defaults below its rank and
+    // below the next. In input order per group.
     struct DefaultPlace {
         std::uint32_t place, survivalsBelow, survivalsUpTo;
     };
     struct SurvivalPlace {
-        std::uint32_t defaultsBelow, defaultsUpTo;
+        std::uint32_t placesBelow, placesUpTo, defaultsBelow, defaultsUpTo;
     };
     std::vector<DefaultPlace, UnsetAllocator<DefaultPlace>> dPlace(static_cast<std::size_t>(nd));
     std::vector<SurvivalPlace, UnsetAllocator<SurvivalPlace>> sPlace(static_cast<std::size_t>(ns));
@@ -81,9 +83,9 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
         for (std::size_t i = 0; i < defaulted.size(); ++i) {
             const Below low = below2[rank2[i]], high = below2[rank2[i] + 1];
             if (defaulted[i] != 0)
-                dPlace[dStart[rank1[i] + 1]++] = {low.defaults, low.survivals, high.survivals};
+                dPlace[dStart[rank1[i] + 1]++] = {low.places, low.survivals, high.survivals};
             else
-                sPlace[sStart[rank1[i] + 1]++] = {low.defaults, high.defaults};
+                sPlace[sStart[rank1[i] + 1]++] = {low.places, high.places, low.defaults, high.defaults};
         }
     }
     PairsTerms t;
@@ -97,7 +99,7 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
     std::int64_t count = 0;
     for (std::size_t b = 0; b < u2; ++b)
         count += two.survivals[b] * (nd - std::int64_t{below2[b].defaults} - std::int64_t{below2[b + 1].defaults});
-    const std::size_t places = static_cast<std::size_t>(nd);
+    const std::size_t places = below2[u2].places;
     Counts weight(places, 0), prefix;
     WeightTree tree(places, 2 * static_cast<std::uint64_t>(nd));  // each default goes in twice
     std::int64_t total = 0;
@@ -118,12 +120,12 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
             prefix.resize(places + 1);
             prefix[0] = 0;
             for (std::size_t c = 0; c < places; ++c) prefix[c + 1] = prefix[c] + weight[c];
-            for (std::size_t k = first; k < end; ++k) sum += prefix[sPlace[k].defaultsBelow] + prefix[sPlace[k].defaultsUpTo];
+            for (std::size_t k = first; k < end; ++k) sum += prefix[sPlace[k].placesBelow] + prefix[sPlace[k].placesUpTo];
         } else {
             for (std::size_t k = first; k < end; ++k) {
                 const SurvivalPlace& place = sPlace[k];
-                const std::int64_t lower = tree.below(place.defaultsBelow);
-                sum += lower + (place.defaultsUpTo == place.defaultsBelow ? lower : tree.below(place.defaultsUpTo));
+                const std::int64_t lower = tree.below(place.placesBelow);
+                sum += lower + (place.placesUpTo == place.placesBelow ? lower : tree.below(place.placesUpTo));
             }
         }
         count += sum - static_cast<std::int64_t>(end - first) * total;

@@ -41,73 +41,87 @@ private:
 
 // The pairs and triples terms from both ratings' ranks. The debtors are grouped by their rating-1
 // rank with a counting sort; a sweep over the groups keeps the defaults of lower groups in a
-// Fenwick tree over the rating-2 ranks that hold defaults, so that the tree stays as small as the
-// defaults are few or tied. A debtor of rating-2 rank b is placed by what lies below b and below
-// b + 1. The triples are added in the order of a sweep over the survivals by
-// descending rating 1 (and over the defaults by ascending rating 1), later positions first among
-// equals (earlier first), so that their rounding is always the same.
+// Fenwick tree over the rating-2 ranks that hold defaults (their places), so that the tree stays
+// as small as the defaults are few or tied. A rank's place comes from a bitmap of those ranks
+// with a count per word, and what lies below a place from a table per place: all of it stays in
+// the cache, where a table per rank of a full column's distinct scores would not. The triples are
+// added in the order of a sweep over the survivals by descending rating 1 (and over the defaults
+// by ascending rating 1), later positions first among equals (earlier first), so that their
+// rounding is always the same.
 PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Flags& defaulted) {
     const std::size_t u1 = one.ranks.distinct.size(), u2 = two.ranks.distinct.size();
     const std::int64_t nd = std::accumulate(one.defaults.begin(), one.defaults.end(), std::int64_t{0});
     const std::int64_t ns = std::accumulate(one.survivals.begin(), one.survivals.end(), std::int64_t{0});
-    // Defaults, survivals and ranks holding defaults of rating-2 rank below b, for b = 0 .. u2.
-    struct Below {
-        std::uint32_t defaults, survivals, places;
+    PairsTerms t;
+
+    // The places, and per place the defaults below it and the survivals below its rank and up to
+    // it; a last entry holds every default.
+    struct Place {
+        std::int64_t defaultsBelow, survivalsBelow, survivalsUpTo;
     };
-    std::vector<Below, UnsetAllocator<Below>> below2(u2 + 1, Below{0, 0, 0});
-    for (std::size_t b = 0; b < u2; ++b)
-        below2[b + 1] = {below2[b].defaults + static_cast<std::uint32_t>(two.defaults[b]),
-                         below2[b].survivals + static_cast<std::uint32_t>(two.survivals[b]),
-                         below2[b].places + (two.defaults[b] != 0 ? 1u : 0u)};
+    const std::size_t words = u2 / 64 + 1;
+    std::vector<std::uint64_t> held(words, 0);
+    std::vector<std::uint32_t> heldBefore(words, 0);
+    std::vector<Place> placed;
+    // For a survival of rank b the sum over the defaults of sign(rating 1) * sign(rating 2) is
+    // first (defaults above b - below b); the sweep below corrects it for rating 1.
+    std::int64_t count = 0;
+    {
+        std::int64_t defaults = 0, survivals = 0;
+        for (std::size_t b = 0; b < u2; ++b) {
+            count += two.survivals[b] * (nd - defaults - (defaults + two.defaults[b]));
+            if (two.defaults[b] != 0) {
+                held[b / 64] |= std::uint64_t{1} << (b % 64);
+                placed.push_back({defaults, survivals, survivals + two.survivals[b]});
+            }
+            defaults += two.defaults[b];
+            survivals += two.survivals[b];
+        }
+        placed.push_back({defaults, survivals, survivals});
+        for (std::size_t w = 1; w < words; ++w)
+            heldBefore[w] = heldBefore[w - 1] + static_cast<std::uint32_t>(std::popcount(held[w - 1]));
+    }
+    auto placeOf = [&](std::uint32_t b) -> std::size_t {
+        const std::uint64_t below = (std::uint64_t{1} << (b % 64)) - 1;
+        return heldBefore[b / 64] + static_cast<std::size_t>(std::popcount(held[b / 64] & below));
+    };
+    auto holds = [&](std::uint32_t b) -> std::size_t { return (held[b / 64] >> (b % 64)) & 1; };
+    const std::size_t places = placed.size() - 1;
+
     // Each group's start, in the counting sort shifted by one: after it, start[r] is group r's.
     using Starts = std::vector<std::uint32_t, UnsetAllocator<std::uint32_t>>;
-    Starts dStart(u1 + 1, 0), sStart(u1 + 1, 0);
-    for (std::size_t r = 1; r < u1; ++r) {
-        dStart[r + 1] = dStart[r] + static_cast<std::uint32_t>(one.defaults[r - 1]);
-        sStart[r + 1] = sStart[r] + static_cast<std::uint32_t>(one.survivals[r - 1]);
+    Starts dStart, sStart;
+    dStart.reserve(u1 + 1);
+    sStart.reserve(u1 + 1);
+    for (std::size_t r = 0; r <= u1; ++r) {
+        dStart.push_back(r < 2 ? 0 : dStart.back() + static_cast<std::uint32_t>(one.defaults[r - 2]));
+        sStart.push_back(r < 2 ? 0 : sStart.back() + static_cast<std::uint32_t>(one.survivals[r - 2]));
     }
-    // Per default its place among the rating-2 ranks holding defaults and the survivals below
-    // its rank and below the next; per survival the places and the defaults below its rank and
-    // below the next. In input order per group.
-    struct DefaultPlace {
-        std::uint32_t place, survivalsBelow, survivalsUpTo;
-    };
-    struct SurvivalPlace {
-        std::uint32_t placesBelow, placesUpTo, defaultsBelow, defaultsUpTo;
-    };
-    std::vector<DefaultPlace, UnsetAllocator<DefaultPlace>> dPlace(static_cast<std::size_t>(nd));
-    std::vector<SurvivalPlace, UnsetAllocator<SurvivalPlace>> sPlace(static_cast<std::size_t>(ns));
+    // Each group's rating-2 ranks, in input order.
+    Ranks dRank2(static_cast<std::size_t>(nd)), sRank2(static_cast<std::size_t>(ns));
     {
         const std::uint32_t* rank1 = one.ranks.rank.data();
         const std::uint32_t* rank2 = two.ranks.rank.data();
         for (std::size_t i = 0; i < defaulted.size(); ++i) {
-            const Below low = below2[rank2[i]], high = below2[rank2[i] + 1];
             if (defaulted[i] != 0)
-                dPlace[dStart[rank1[i] + 1]++] = {low.places, low.survivals, high.survivals};
+                dRank2[dStart[rank1[i] + 1]++] = rank2[i];
             else
-                sPlace[sStart[rank1[i] + 1]++] = {low.places, high.places, low.defaults, high.defaults};
+                sRank2[sStart[rank1[i] + 1]++] = rank2[i];
         }
     }
-    PairsTerms t;
 
-    // For a survival of group r with rating-2 rank b, the sum over the defaults of
-    // sign(rating 1) * sign(rating 2) is (defaults above b - below b) - 2 L - E, where L and E
-    // are (defaults above b - defaults below b) among the lower groups and among group r. With
-    // the lower groups' defaults weighing 2 and group r's 1, -2 L - E is (weight below b) -
-    // (weight above b), and twice the weight below b plus the weight at b is the tree's weight
-    // below b plus that below b + 1.
-    std::int64_t count = 0;
-    for (std::size_t b = 0; b < u2; ++b)
-        count += two.survivals[b] * (nd - std::int64_t{below2[b].defaults} - std::int64_t{below2[b + 1].defaults});
-    const std::size_t places = below2[u2].places;
+    // With the lower groups' defaults weighing 2 and group r's 1, a survival's correction is
+    // (weight below b) - (weight above b): twice the weight below b plus the weight at b, the
+    // tree's weight below b's place plus that below the next place, less the total.
     Counts weight(places, 0), prefix;
     WeightTree tree(places, 2 * static_cast<std::uint64_t>(nd));  // each default goes in twice
     std::int64_t total = 0;
     const std::size_t depth = static_cast<std::size_t>(std::bit_width(places));
     auto insertGroup = [&](std::size_t r) {
         for (std::size_t k = dStart[r]; k < dStart[r + 1]; ++k) {
-            ++weight[dPlace[k].place];
-            tree.add(dPlace[k].place, 1);
+            const std::size_t place = placeOf(dRank2[k]);
+            ++weight[place];
+            tree.add(place, 1);
         }
         total += one.defaults[r];
     };
@@ -120,12 +134,15 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
             prefix.resize(places + 1);
             prefix[0] = 0;
             for (std::size_t c = 0; c < places; ++c) prefix[c + 1] = prefix[c] + weight[c];
-            for (std::size_t k = first; k < end; ++k) sum += prefix[sPlace[k].placesBelow] + prefix[sPlace[k].placesUpTo];
+            for (std::size_t k = first; k < end; ++k) {
+                const std::size_t place = placeOf(sRank2[k]);
+                sum += prefix[place] + prefix[place + holds(sRank2[k])];
+            }
         } else {
             for (std::size_t k = first; k < end; ++k) {
-                const SurvivalPlace& place = sPlace[k];
-                const std::int64_t lower = tree.below(place.placesBelow);
-                sum += lower + (place.placesUpTo == place.placesBelow ? lower : tree.below(place.placesUpTo));
+                const std::size_t place = placeOf(sRank2[k]);
+                const std::int64_t lower = tree.below(place);
+                sum += lower + (holds(sRank2[k]) != 0 ? tree.below(place + 1) : lower);
             }
         }
         count += sum - static_cast<std::int64_t>(end - first) * total;
@@ -136,18 +153,23 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
     // The signed counts per rank: those above it minus those below it.
     for (std::size_t r = u1; r-- > 0;) {
         const std::int64_t dSigned1 = nd - std::int64_t{dStart[r]} - std::int64_t{dStart[r + 1]};
-        for (std::size_t k = sStart[r + 1]; k-- > sStart[r];)
-            t.survivalTriple += static_cast<double>(
-                dSigned1 * (nd - std::int64_t{sPlace[k].defaultsBelow} - std::int64_t{sPlace[k].defaultsUpTo}));
+        for (std::size_t k = sStart[r + 1]; k-- > sStart[r];) {
+            const std::size_t place = placeOf(sRank2[k]);
+            const std::int64_t dSigned2 =
+                nd - placed[place].defaultsBelow - placed[place + holds(sRank2[k])].defaultsBelow;
+            t.survivalTriple += static_cast<double>(dSigned1 * dSigned2);
+        }
     }
     for (std::size_t r = 0; r < u1; ++r) {
         const std::int64_t sSigned1 = ns - std::int64_t{sStart[r]} - std::int64_t{sStart[r + 1]};
-        for (std::size_t k = dStart[r]; k < dStart[r + 1]; ++k)
-            t.defaultTriple += static_cast<double>(
-                sSigned1 * (ns - std::int64_t{dPlace[k].survivalsBelow} - std::int64_t{dPlace[k].survivalsUpTo}));
+        for (std::size_t k = dStart[r]; k < dStart[r + 1]; ++k) {
+            const Place& place = placed[placeOf(dRank2[k])];
+            t.defaultTriple += static_cast<double>(sSigned1 * (ns - place.survivalsBelow - place.survivalsUpTo));
+        }
     }
     return t;
 }
+
 std::int64_t concordanceCount(const std::vector<std::uint64_t>& d1, const std::vector<std::uint64_t>& d2,
                               const std::vector<std::uint64_t>& s1, const std::vector<std::uint64_t>& s2) {
     std::vector<std::uint64_t> keys1(d1), keys2(d2);

@@ -18,6 +18,16 @@ KeyRanks rankScores(std::span<const double> scores) {
 
 RankedRating rankRating(KeyRanks ranks, const Flags& defaulted) {
     RankedRating r{std::move(ranks), {}, {}};
+    if (r.ranks.distinct.size() == defaulted.size()) {
+        // Every score distinct: each rank holds one debtor, written once rather than counted.
+        r.defaults.resize(defaulted.size());
+        r.survivals.resize(defaulted.size());
+        for (std::size_t i = 0; i < defaulted.size(); ++i) {
+            r.defaults[r.ranks.rank[i]] = defaulted[i] != 0 ? 1 : 0;
+            r.survivals[r.ranks.rank[i]] = defaulted[i] != 0 ? 0 : 1;
+        }
+        return r;
+    }
     r.defaults.assign(r.ranks.distinct.size(), 0);
     r.survivals.assign(r.ranks.distinct.size(), 0);
     for (std::size_t i = 0; i < defaulted.size(); ++i) ++(defaulted[i] != 0 ? r.defaults : r.survivals)[r.ranks.rank[i]];

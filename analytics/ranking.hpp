@@ -106,11 +106,11 @@ inline std::uint64_t mixKey(std::uint64_t x) {
 }
 
 // Ranks by sorting (key, position) pairs: for many distinct keys, where a table would not fit in
-// the cache. The sort looks at the keys' top 44 bits only, four passes instead of six; pairs alike
-// in those bits are then put in order by the whole key, a run that is rarely longer than one.
+// the cache. The sort looks at the keys' top 33 bits only, three passes instead of six; pairs alike
+// in those bits are then put in order by the whole key, in runs that are rarely longer than one.
 template <class KeyAt>
 KeyRanks rankBySorting(std::size_t n, KeyAt keyAt) {
-    constexpr int ignored = 20;
+    constexpr int ignored = 31;
     struct Keyed {
         std::uint64_t key;
         std::uint32_t position;

@@ -104,15 +104,6 @@ std::vector<Call> everyFunction(const Portfolio& p) {
         {"calibrationDifferenceIndividual", {R(p.pds), R(p.challengerPds), R(p.defaults)}},
         {"calibrationTestAggregate", {R(p.gradePds), R(p.gradeDefaults), R(p.gradeSurvivals)}},
         {"calibrationTestIndividual", {R(p.pds), R(p.defaults)}},
-        // Ranges of numbers only are read in one pass; what that reading must still refuse or
-        // truncate, and mixed cells that take the way through the cell table.
-        {"calibrationTestIndividual", {R(block(1, 3, {0.1, 0.2, 0.3})), R(block(1, 3, {1.9, 0.0, -0.5}))}},
-        {"calibrationTestIndividual", {R(column({0.1, 1.5})), R(column({0.0, 1.0}))}},
-        {"calibrationTestIndividual", {R(column({0.1, 0.2})), R(column({0.0, 2.0}))}},
-        {"calibrationTestIndividual", {R(column({0.1, 0.2})), R(column({0.0, std::string("1")}))}},
-        {"calibrationTestIndividual", {R(column({0.1, 0.2, 0.3})), R(column({0.0, 1.0}))}},
-        {"calibrationTestIndividual", {R(block(2, 2, {0.1, 0.2, 0.3, 0.4})), R(block(2, 2, {0.0, 1.0, 1.0, 0.0}))}},
-        {"calibrationTestIndividual", {V(0.25), V(1.0)}},
         {"crossTabCategorical", {R(p.categories), R(p.defaults)}},
         {"crossTabNumerical", {R(p.scores), R(p.defaults), V(4.0), M(), M()}},
         {"generateBootstrapSample", {R(block(2, 2, {std::string("a"), std::string("b"), 1.0, 1.0})), V(true)}},

@@ -97,16 +97,31 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
         dStart.push_back(r < 2 ? 0 : dStart.back() + static_cast<std::uint32_t>(one.defaults[r - 2]));
         sStart.push_back(r < 2 ? 0 : sStart.back() + static_cast<std::uint32_t>(one.survivals[r - 2]));
     }
-    // Each group's rating-2 ranks, in input order.
+    // Each group's rating-2 ranks, in input order. Sorting's order of rating 1 lists the debtors
+    // so already, and is read in turn rather than written through at random.
     Ranks dRank2(static_cast<std::size_t>(nd)), sRank2(static_cast<std::size_t>(ns));
     {
         const std::uint32_t* rank1 = one.ranks.rank.data();
         const std::uint32_t* rank2 = two.ranks.rank.data();
-        for (std::size_t i = 0; i < defaulted.size(); ++i) {
-            if (defaulted[i] != 0)
-                dRank2[dStart[rank1[i] + 1]++] = rank2[i];
-            else
-                sRank2[sStart[rank1[i] + 1]++] = rank2[i];
+        if (one.ranks.order.size() == defaulted.size()) {
+            std::size_t d = 0, s = 0;
+            for (const std::uint32_t i : one.ranks.order) {
+                if (defaulted[i] != 0)
+                    dRank2[d++] = rank2[i];
+                else
+                    sRank2[s++] = rank2[i];
+            }
+            for (std::size_t r = 0; r < u1; ++r) {
+                dStart[r + 1] += static_cast<std::uint32_t>(one.defaults[r]);
+                sStart[r + 1] += static_cast<std::uint32_t>(one.survivals[r]);
+            }
+        } else {
+            for (std::size_t i = 0; i < defaulted.size(); ++i) {
+                if (defaulted[i] != 0)
+                    dRank2[dStart[rank1[i] + 1]++] = rank2[i];
+                else
+                    sRank2[sStart[rank1[i] + 1]++] = rank2[i];
+            }
         }
     }
 

@@ -18,13 +18,14 @@ KeyRanks rankScores(std::span<const double> scores) {
 
 RankedRating rankRating(KeyRanks ranks, const Flags& defaulted) {
     RankedRating r{std::move(ranks), {}, {}};
-    if (r.ranks.distinct.size() == defaulted.size()) {
-        // Every score distinct: each rank holds one debtor, written once rather than counted.
+    if (r.ranks.distinct.size() == defaulted.size() && r.ranks.order.size() == defaulted.size()) {
+        // Every score distinct: each rank holds one debtor, written in rank order rather than counted.
         r.defaults.resize(defaulted.size());
         r.survivals.resize(defaulted.size());
-        for (std::size_t i = 0; i < defaulted.size(); ++i) {
-            r.defaults[r.ranks.rank[i]] = defaulted[i] != 0 ? 1 : 0;
-            r.survivals[r.ranks.rank[i]] = defaulted[i] != 0 ? 0 : 1;
+        for (std::size_t k = 0; k < defaulted.size(); ++k) {
+            const bool defaults = defaulted[r.ranks.order[k]] != 0;
+            r.defaults[k] = defaults ? 1 : 0;
+            r.survivals[k] = defaults ? 0 : 1;
         }
         return r;
     }

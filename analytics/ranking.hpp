@@ -94,6 +94,8 @@ void radixSortByKey(std::vector<T, UnsetAllocator<T>>& items, int low = 0) {
 struct KeyRanks {
     Ranks rank;
     std::vector<std::uint64_t> distinct;
+    // From sorting: the positions by ascending key, equal keys by position (empty from the table).
+    Ranks order = {};
 };
 KeyRanks rankKeys(const std::vector<std::uint64_t>& keys);
 // The table's hash of a key (its top bits pick the slot), so that tests can make keys collide.
@@ -127,11 +129,13 @@ KeyRanks rankBySorting(std::size_t n, KeyAt keyAt) {
         if (end - first > 1) std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(first), keyed.begin() + static_cast<std::ptrdiff_t>(end));
         first = end;
     }
-    KeyRanks r{Ranks(n), {}};
+    KeyRanks r{Ranks(n), {}, Ranks(n)};
     r.distinct.reserve(n);
-    for (const auto& [key, position] : keyed) {
+    for (std::size_t k = 0; k < n; ++k) {
+        const auto [key, position] = keyed[k];
         if (r.distinct.empty() || r.distinct.back() != key) r.distinct.push_back(key);
         r.rank[position] = static_cast<std::uint32_t>(r.distinct.size() - 1);
+        r.order[k] = position;
     }
     return r;
 }

@@ -131,6 +131,7 @@ KeyRanks rankBySorting(std::size_t n, KeyAt keyAt) {
     }
     KeyRanks r{Ranks(n), {}, Ranks(n)};
     r.distinct.reserve(n);
+    xlframe::platform::adviseLargeAllocation(r.distinct.data(), n * sizeof(std::uint64_t));  // as UnsetAllocator does
     for (std::size_t k = 0; k < n; ++k) {
         const auto [key, position] = keyed[k];
         if (r.distinct.empty() || r.distinct.back() != key) r.distinct.push_back(key);

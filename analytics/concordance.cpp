@@ -98,8 +98,10 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
         sStart.push_back(r < 2 ? 0 : sStart.back() + static_cast<std::uint32_t>(one.survivals[r - 2]));
     }
     // Each group's rating-2 ranks, in input order. Sorting's order of rating 1 lists the debtors
-    // so already, and is read in turn rather than written through at random.
-    Ranks dRank2(static_cast<std::size_t>(nd)), sRank2(static_cast<std::size_t>(ns));
+    // so already, and is read in turn rather than written through at random. The ranks are then
+    // made places once: a default's place, a survival's doubled with the lowest bit set where its
+    // rank holds defaults.
+    Ranks dPlace(static_cast<std::size_t>(nd)), sPlace(static_cast<std::size_t>(ns));
     {
         const std::uint32_t* rank1 = one.ranks.rank.data();
         const std::uint32_t* rank2 = two.ranks.rank.data();
@@ -107,9 +109,9 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
             std::size_t d = 0, s = 0;
             for (const std::uint32_t i : one.ranks.order) {
                 if (defaulted[i] != 0)
-                    dRank2[d++] = rank2[i];
+                    dPlace[d++] = rank2[i];
                 else
-                    sRank2[s++] = rank2[i];
+                    sPlace[s++] = rank2[i];
             }
             for (std::size_t r = 0; r < u1; ++r) {
                 dStart[r + 1] += static_cast<std::uint32_t>(one.defaults[r]);
@@ -118,11 +120,13 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
         } else {
             for (std::size_t i = 0; i < defaulted.size(); ++i) {
                 if (defaulted[i] != 0)
-                    dRank2[dStart[rank1[i] + 1]++] = rank2[i];
+                    dPlace[dStart[rank1[i] + 1]++] = rank2[i];
                 else
-                    sRank2[sStart[rank1[i] + 1]++] = rank2[i];
+                    sPlace[sStart[rank1[i] + 1]++] = rank2[i];
             }
         }
+        for (std::uint32_t& b : dPlace) b = static_cast<std::uint32_t>(placeOf(b));
+        for (std::uint32_t& b : sPlace) b = static_cast<std::uint32_t>(2 * placeOf(b) + holds(b));
     }
 
     // With the lower groups' defaults weighing 2 and group r's 1, a survival's correction is
@@ -134,9 +138,8 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
     const std::size_t depth = static_cast<std::size_t>(std::bit_width(places));
     auto insertGroup = [&](std::size_t r) {
         for (std::size_t k = dStart[r]; k < dStart[r + 1]; ++k) {
-            const std::size_t place = placeOf(dRank2[k]);
-            ++weight[place];
-            tree.add(place, 1);
+            ++weight[dPlace[k]];
+            tree.add(dPlace[k], 1);
         }
         total += one.defaults[r];
     };
@@ -149,15 +152,11 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
             prefix.resize(places + 1);
             prefix[0] = 0;
             for (std::size_t c = 0; c < places; ++c) prefix[c + 1] = prefix[c] + weight[c];
-            for (std::size_t k = first; k < end; ++k) {
-                const std::size_t place = placeOf(sRank2[k]);
-                sum += prefix[place] + prefix[place + holds(sRank2[k])];
-            }
+            for (std::size_t k = first; k < end; ++k) sum += prefix[sPlace[k] / 2] + prefix[sPlace[k] / 2 + sPlace[k] % 2];
         } else {
             for (std::size_t k = first; k < end; ++k) {
-                const std::size_t place = placeOf(sRank2[k]);
-                const std::int64_t lower = tree.below(place);
-                sum += lower + (holds(sRank2[k]) != 0 ? tree.below(place + 1) : lower);
+                const std::int64_t lower = tree.below(sPlace[k] / 2);
+                sum += lower + (sPlace[k] % 2 != 0 ? tree.below(sPlace[k] / 2 + 1) : lower);
             }
         }
         count += sum - static_cast<std::int64_t>(end - first) * total;
@@ -169,16 +168,15 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
     for (std::size_t r = u1; r-- > 0;) {
         const std::int64_t dSigned1 = nd - std::int64_t{dStart[r]} - std::int64_t{dStart[r + 1]};
         for (std::size_t k = sStart[r + 1]; k-- > sStart[r];) {
-            const std::size_t place = placeOf(sRank2[k]);
             const std::int64_t dSigned2 =
-                nd - placed[place].defaultsBelow - placed[place + holds(sRank2[k])].defaultsBelow;
+                nd - placed[sPlace[k] / 2].defaultsBelow - placed[sPlace[k] / 2 + sPlace[k] % 2].defaultsBelow;
             t.survivalTriple += static_cast<double>(dSigned1 * dSigned2);
         }
     }
     for (std::size_t r = 0; r < u1; ++r) {
         const std::int64_t sSigned1 = ns - std::int64_t{sStart[r]} - std::int64_t{sStart[r + 1]};
         for (std::size_t k = dStart[r]; k < dStart[r + 1]; ++k) {
-            const Place& place = placed[placeOf(dRank2[k])];
+            const Place& place = placed[dPlace[k]];
             t.defaultTriple += static_cast<double>(sSigned1 * (ns - place.survivalsBelow - place.survivalsUpTo));
         }
     }

@@ -28,36 +28,6 @@ double hitRateAt(const Buckets& b, double x) {
     return hr[lo] + (hr[hi] - hr[lo]) / (far[hi] - far[lo]) * (x - far[lo]);
 }
 
-void RocSums::add(double p, double q, double hitRate, double falseAlarmRate) {
-    if (buckets_ == 0) {
-        auroc_ = 0.5 * falseAlarmRate * hitRate;
-    } else {
-        auroc_ += 0.5 * (falseAlarmRate - pending_.falseAlarmRate) * (pending_.hitRate + hitRate);
-        settle(false);
-        before_ = pending_;
-    }
-    pending_ = {p, q, hitRate, falseAlarmRate};
-    ++buckets_;
-}
-
-void RocSums::settle(bool last) {
-    const std::size_t k = buckets_ - 1;
-    const Bucket& now = pending_;
-    if (k >= 1) {
-        a_ += now.q * before_.hitRate * before_.hitRate;
-        b_ += now.p * before_.falseAlarmRate * before_.falseAlarmRate;
-    }
-    if (!last) {
-        a_ += now.q * (1 - now.hitRate) * (1 - now.hitRate);
-        b_ += now.p * (1 - now.falseAlarmRate) * (1 - now.falseAlarmRate);
-    }
-    if (k >= 1 && !last) {
-        a_ -= 2 * now.q * before_.hitRate * (1 - now.hitRate);
-        b_ -= 2 * now.p * before_.falseAlarmRate * (1 - now.falseAlarmRate);
-    }
-    c_ -= now.p * now.q;
-}
-
 RocStatistics RocSums::finish(std::int64_t defaults, std::int64_t survivals) {
     settle(true);
     const double nd = static_cast<double>(defaults);

@@ -123,20 +123,22 @@ KeyRanks rankBySorting(std::size_t n, KeyAt keyAt) {
     std::vector<Keyed, UnsetAllocator<Keyed>> keyed(n);
     for (std::size_t i = 0; i < n; ++i) keyed[i] = {keyAt(i), static_cast<std::uint32_t>(i)};
     radixSortByKey(keyed, ignored);
-    for (std::size_t first = 0; first < n;) {
-        std::size_t end = first + 1;
-        while (end < n && (keyed[end].key >> ignored) == (keyed[first].key >> ignored)) ++end;
-        if (end - first > 1) std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(first), keyed.begin() + static_cast<std::ptrdiff_t>(end));
-        first = end;
-    }
     KeyRanks r{Ranks(n), {}, Ranks(n)};
     r.distinct.reserve(n);
     xlframe::platform::adviseLargeAllocation(r.distinct.data(), n * sizeof(std::uint64_t));  // as UnsetAllocator does
-    for (std::size_t k = 0; k < n; ++k) {
-        const auto [key, position] = keyed[k];
-        if (r.distinct.empty() || r.distinct.back() != key) r.distinct.push_back(key);
-        r.rank[position] = static_cast<std::uint32_t>(r.distinct.size() - 1);
-        r.order[k] = position;
+    // One walk: each run alike in the sorted bits put in order, then ranked.
+    for (std::size_t first = 0; first < n;) {
+        std::size_t end = first + 1;
+        while (end < n && (keyed[end].key >> ignored) == (keyed[first].key >> ignored)) ++end;
+        if (end - first > 1)
+            std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(first), keyed.begin() + static_cast<std::ptrdiff_t>(end));
+        for (std::size_t k = first; k < end; ++k) {
+            const auto [key, position] = keyed[k];
+            if (r.distinct.empty() || r.distinct.back() != key) r.distinct.push_back(key);
+            r.rank[position] = static_cast<std::uint32_t>(r.distinct.size() - 1);
+            r.order[k] = position;
+        }
+        first = end;
     }
     return r;
 }

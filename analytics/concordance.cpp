@@ -50,8 +50,7 @@ private:
 // rounding is always the same.
 PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Flags& defaulted) {
     const std::size_t u1 = one.ranks.distinct.size(), u2 = two.ranks.distinct.size();
-    const std::int64_t nd = std::accumulate(one.defaults.begin(), one.defaults.end(), std::int64_t{0});
-    const std::int64_t ns = std::accumulate(one.survivals.begin(), one.survivals.end(), std::int64_t{0});
+    const std::int64_t nd = one.totalDefaults, ns = one.totalSurvivals;
     PairsTerms t;
 
     // The places, and per place the defaults below it and the survivals below its rank and up to

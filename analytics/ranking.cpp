@@ -18,6 +18,8 @@ KeyRanks rankScores(std::span<const double> scores) {
 
 RankedRating rankRating(KeyRanks ranks, const Flags& defaulted) {
     RankedRating r{std::move(ranks), {}, {}};
+    for (const std::uint8_t flag : defaulted) r.totalDefaults += flag != 0 ? 1 : 0;
+    r.totalSurvivals = static_cast<std::int64_t>(defaulted.size()) - r.totalDefaults;
     if (r.ranks.distinct.size() == defaulted.size() && r.ranks.order.size() == defaulted.size()) {
         // Every score distinct: each rank holds one debtor, written in rank order rather than counted.
         r.defaults.resize(defaulted.size());

@@ -208,6 +208,7 @@ using Counts = std::vector<std::int64_t, UnsetAllocator<std::int64_t>>;
 struct RankedRating {
     KeyRanks ranks;
     Counts defaults, survivals;
+    std::int64_t totalDefaults = 0, totalSurvivals = 0;  // their sums, read from the flags once
 };
 
 using Flags = std::vector<std::uint8_t, UnsetAllocator<std::uint8_t>>;

@@ -111,8 +111,8 @@ void walkRankedBuckets(const RankedRating& r, int scoreIndex, Bucket bucket) {
 
 Buckets rankedBuckets(const RankedRating& r, int scoreIndex) {
     Buckets b;
-    b.defaults = std::accumulate(r.defaults.begin(), r.defaults.end(), std::int64_t{0});
-    b.survivals = std::accumulate(r.survivals.begin(), r.survivals.end(), std::int64_t{0});
+    b.defaults = r.totalDefaults;
+    b.survivals = r.totalSurvivals;
     const std::size_t u = r.ranks.distinct.size();
     for (auto* v : {&b.p, &b.q, &b.hitRate, &b.falseAlarmRate}) v->reserve(u);
     walkRankedBuckets(r, scoreIndex, [&](double d, double s) { b.add(d, s); });
@@ -120,8 +120,7 @@ Buckets rankedBuckets(const RankedRating& r, int scoreIndex) {
 }
 
 RocStatistics rankedRocStatistics(const RankedRating& r, int scoreIndex) {
-    const std::int64_t nd = std::accumulate(r.defaults.begin(), r.defaults.end(), std::int64_t{0});
-    const std::int64_t ns = std::accumulate(r.survivals.begin(), r.survivals.end(), std::int64_t{0});
+    const std::int64_t nd = r.totalDefaults, ns = r.totalSurvivals;
     RocSums sums;
     walkRankedBuckets(r, scoreIndex, [&](double d, double s) { sums.add(d, s, nd, ns); });
     return sums.finish(nd, ns);

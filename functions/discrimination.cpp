@@ -77,8 +77,7 @@ IndividualData readIndividual(const CellMatrix& scores, const CellMatrix& indica
 }
 
 void requireBothOutcomes(const RankedRating& r) {
-    requireBothOutcomes(std::accumulate(r.defaults.begin(), r.defaults.end(), std::int64_t{0}),
-                        std::accumulate(r.survivals.begin(), r.survivals.end(), std::int64_t{0}));
+    requireBothOutcomes(r.totalDefaults, r.totalSurvivals);
 }
 
 Buckets individualBuckets(const std::vector<double>& scores, const std::vector<int>& indicators, int scoreIndex) {
@@ -214,8 +213,7 @@ CellMatrix aurocDifferenceIndividual(const CellMatrix& scoresRating1, const Cell
             return textResult(unknownErrorText);
         }
         const PairsTerms terms = pairsTerms(ranked1, ranked2, defaulted);
-        const double nd =
-            static_cast<double>(std::accumulate(ranked1.defaults.begin(), ranked1.defaults.end(), std::int64_t{0}));
+        const double nd = static_cast<double>(ranked1.totalDefaults);
         const double ns = static_cast<double>(n) - nd;
         const double pds = static_cast<double>(terms.count) / (ns * nd);
         const double pdds = terms.survivalTriple / (nd * nd * ns);

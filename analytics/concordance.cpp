@@ -5,7 +5,6 @@
 #include <bit>
 #include <cstdint>
 #include <limits>
-#include <numeric>
 #include <stdexcept>
 #include <vector>
 

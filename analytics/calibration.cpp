@@ -8,14 +8,7 @@ namespace Korvanth::Calibration {
 
 Spiegelhalter spiegelhalter(std::span<const double> pd, std::span<const int> indicators) {
     Spiegelhalter sums;
-    for (std::size_t i = 0; i < pd.size(); ++i) {
-        const double error = indicators[i] - pd[i];
-        const double pq = pd[i] * (1.0 - pd[i]);
-        const double skew = 1.0 - 2.0 * pd[i];
-        sums.squaredErrors += error * error;
-        sums.expected += pq;
-        sums.variance += skew * skew * pq;
-    }
+    for (std::size_t i = 0; i < pd.size(); ++i) addDebtor(sums, pd[i], indicators[i]);
     return sums;
 }
 

@@ -19,6 +19,15 @@ struct Spiegelhalter {
     double expected = 0;       // sum of p (1 - p)
     double variance = 0;       // sum of (1 - 2p)^2 p (1 - p)
 };
+// One debtor's terms, added in the order spiegelhalter adds them.
+inline void addDebtor(Spiegelhalter& sums, double pd, int indicator) {
+    const double error = indicator - pd;
+    const double pq = pd * (1.0 - pd);
+    const double skew = 1.0 - 2.0 * pd;
+    sums.squaredErrors += error * error;
+    sums.expected += pq;
+    sums.variance += skew * skew * pq;
+}
 Spiegelhalter spiegelhalter(std::span<const double> pd, std::span<const int> indicators);
 
 // Per grade: PD, defaults and survivals. A grade without debtors, or whose PD of 0 or 1 came true

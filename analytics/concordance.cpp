@@ -5,7 +5,6 @@
 #include <bit>
 #include <cstdint>
 #include <limits>
-#include <numeric>
 #include <stdexcept>
 #include <vector>
 
@@ -37,65 +36,108 @@ private:
     std::vector<std::uint32_t, UnsetAllocator<std::uint32_t>> tree_;
 };
 
-// Per rank, how many of the counted lie above it minus how many lie below it.
-Counts signedCounts(const Counts& perRank, std::int64_t total) {
-    Counts result(perRank.size());
-    std::int64_t below = 0;
-    for (std::size_t r = 0; r < perRank.size(); ++r) {
-        result[r] = total - below - perRank[r] - below;
-        below += perRank[r];
-    }
-    return result;
-}
-
 }  // namespace
 
 // The pairs and triples terms from both ratings' ranks. The debtors are grouped by their rating-1
 // rank with a counting sort; a sweep over the groups keeps the defaults of lower groups in a
-// Fenwick tree over rating-2 ranks. The triples are added in the order of a sweep over the
-// survivals by descending rating 1 (and over the defaults by ascending rating 1), later
-// positions first among equals (earlier first), so that their rounding is always the same.
+// Fenwick tree over the rating-2 ranks that hold defaults (their places), so that the tree stays
+// as small as the defaults are few or tied. A rank's place comes from a bitmap of those ranks
+// with a count per word, and what lies below a place from a table per place: all of it stays in
+// the cache, where a table per rank of a full column's distinct scores would not. The triples are
+// added in the order of a sweep over the survivals by descending rating 1 (and over the defaults
+// by ascending rating 1), later positions first among equals (earlier first), so that their
+// rounding is always the same.
 PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Flags& defaulted) {
     const std::size_t u1 = one.ranks.distinct.size(), u2 = two.ranks.distinct.size();
-    const std::int64_t nd = std::accumulate(one.defaults.begin(), one.defaults.end(), std::int64_t{0});
-    const std::int64_t ns = std::accumulate(one.survivals.begin(), one.survivals.end(), std::int64_t{0});
-    using Starts = std::vector<std::size_t, UnsetAllocator<std::size_t>>;
-    Starts dStart(u1 + 1, 0), sStart(u1 + 1, 0);
-    for (std::size_t r = 0; r < u1; ++r) {
-        dStart[r + 1] = dStart[r] + static_cast<std::size_t>(one.defaults[r]);
-        sStart[r + 1] = sStart[r] + static_cast<std::size_t>(one.survivals[r]);
-    }
-    // Each group's rating-2 ranks, in input order.
-    Ranks dRank2(static_cast<std::size_t>(nd)), sRank2(static_cast<std::size_t>(ns));
-    {
-        Starts dNext(dStart.begin(), dStart.end() - 1), sNext(sStart.begin(), sStart.end() - 1);
-        const std::uint32_t* rank1 = one.ranks.rank.data();
-        const std::uint32_t* rank2 = two.ranks.rank.data();
-        for (std::size_t i = 0; i < defaulted.size(); ++i) {
-            if (defaulted[i] != 0)
-                dRank2[dNext[rank1[i]]++] = rank2[i];
-            else
-                sRank2[sNext[rank1[i]]++] = rank2[i];
-        }
-    }
-    const Counts dSigned1 = signedCounts(one.defaults, nd), dSigned2 = signedCounts(two.defaults, nd);
-    const Counts sSigned1 = signedCounts(one.survivals, ns), sSigned2 = signedCounts(two.survivals, ns);
+    const std::int64_t nd = one.totalDefaults, ns = one.totalSurvivals;
     PairsTerms t;
 
-    // For a survival of group r with rating-2 rank b, the sum over the defaults of
-    // sign(rating 1) * sign(rating 2) is dSigned2[b] - 2 L - E, where L and E are (defaults above
-    // b - defaults below b) among the lower groups and among group r. With the lower groups'
-    // defaults weighing 2 and group r's 1, -2 L - E is (weight below b) - (weight above b).
+    // The places, and per place the defaults below it and the survivals below its rank and up to
+    // it; a last entry holds every default.
+    struct Place {
+        std::int64_t defaultsBelow, survivalsBelow, survivalsUpTo;
+    };
+    const std::size_t words = u2 / 64 + 1;
+    std::vector<std::uint64_t> held(words, 0);
+    std::vector<std::uint32_t> heldBefore(words, 0);
+    std::vector<Place> placed;
+    // For a survival of rank b the sum over the defaults of sign(rating 1) * sign(rating 2) is
+    // first (defaults above b - below b); the sweep below corrects it for rating 1.
     std::int64_t count = 0;
-    for (std::size_t b = 0; b < u2; ++b) count += two.survivals[b] * dSigned2[b];
-    Counts weight(u2, 0), prefix(u2 + 1, 0);
-    WeightTree tree(u2, 2 * static_cast<std::uint64_t>(nd));  // each default goes in twice
+    {
+        std::int64_t defaults = 0, survivals = 0;
+        for (std::size_t b = 0; b < u2; ++b) {
+            count += two.survivals[b] * (nd - defaults - (defaults + two.defaults[b]));
+            if (two.defaults[b] != 0) {
+                held[b / 64] |= std::uint64_t{1} << (b % 64);
+                placed.push_back({defaults, survivals, survivals + two.survivals[b]});
+            }
+            defaults += two.defaults[b];
+            survivals += two.survivals[b];
+        }
+        placed.push_back({defaults, survivals, survivals});
+        for (std::size_t w = 1; w < words; ++w)
+            heldBefore[w] = heldBefore[w - 1] + static_cast<std::uint32_t>(std::popcount(held[w - 1]));
+    }
+    auto placeOf = [&](std::uint32_t b) -> std::size_t {
+        const std::uint64_t below = (std::uint64_t{1} << (b % 64)) - 1;
+        return heldBefore[b / 64] + static_cast<std::size_t>(std::popcount(held[b / 64] & below));
+    };
+    auto holds = [&](std::uint32_t b) -> std::size_t { return (held[b / 64] >> (b % 64)) & 1; };
+    const std::size_t places = placed.size() - 1;
+
+    // Each group's start, in the counting sort shifted by one: after it, start[r] is group r's.
+    using Starts = std::vector<std::uint32_t, UnsetAllocator<std::uint32_t>>;
+    Starts dStart, sStart;
+    dStart.reserve(u1 + 1);
+    sStart.reserve(u1 + 1);
+    for (std::size_t r = 0; r <= u1; ++r) {
+        dStart.push_back(r < 2 ? 0 : dStart.back() + static_cast<std::uint32_t>(one.defaults[r - 2]));
+        sStart.push_back(r < 2 ? 0 : sStart.back() + static_cast<std::uint32_t>(one.survivals[r - 2]));
+    }
+    // Each group's rating-2 ranks, in input order. Sorting's order of rating 1 lists the debtors
+    // so already, and is read in turn rather than written through at random. The ranks are then
+    // made places once: a default's place, a survival's doubled with the lowest bit set where its
+    // rank holds defaults.
+    Ranks dPlace(static_cast<std::size_t>(nd)), sPlace(static_cast<std::size_t>(ns));
+    {
+        const std::uint32_t* rank1 = one.ranks.rank.data();
+        const std::uint32_t* rank2 = two.ranks.rank.data();
+        if (one.ranks.order.size() == defaulted.size()) {
+            std::size_t d = 0, s = 0;
+            for (const std::uint32_t i : one.ranks.order) {
+                if (defaulted[i] != 0)
+                    dPlace[d++] = rank2[i];
+                else
+                    sPlace[s++] = rank2[i];
+            }
+            for (std::size_t r = 0; r < u1; ++r) {
+                dStart[r + 1] += static_cast<std::uint32_t>(one.defaults[r]);
+                sStart[r + 1] += static_cast<std::uint32_t>(one.survivals[r]);
+            }
+        } else {
+            for (std::size_t i = 0; i < defaulted.size(); ++i) {
+                if (defaulted[i] != 0)
+                    dPlace[dStart[rank1[i] + 1]++] = rank2[i];
+                else
+                    sPlace[sStart[rank1[i] + 1]++] = rank2[i];
+            }
+        }
+        for (std::uint32_t& b : dPlace) b = static_cast<std::uint32_t>(placeOf(b));
+        for (std::uint32_t& b : sPlace) b = static_cast<std::uint32_t>(2 * placeOf(b) + holds(b));
+    }
+
+    // With the lower groups' defaults weighing 2 and group r's 1, a survival's correction is
+    // (weight below b) - (weight above b): twice the weight below b plus the weight at b, the
+    // tree's weight below b's place plus that below the next place, less the total.
+    Counts weight(places, 0), prefix;
+    WeightTree tree(places, 2 * static_cast<std::uint64_t>(nd));  // each default goes in twice
     std::int64_t total = 0;
-    const std::size_t depth = static_cast<std::size_t>(std::bit_width(u2));
+    const std::size_t depth = static_cast<std::size_t>(std::bit_width(places));
     auto insertGroup = [&](std::size_t r) {
         for (std::size_t k = dStart[r]; k < dStart[r + 1]; ++k) {
-            ++weight[dRank2[k]];
-            tree.add(dRank2[k], 1);
+            ++weight[dPlace[k]];
+            tree.add(dPlace[k], 1);
         }
         total += one.defaults[r];
     };
@@ -103,14 +145,16 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
         insertGroup(r);
         const std::size_t first = sStart[r], end = sStart[r + 1];
         std::int64_t sum = 0;
-        if ((end - first) * depth > u2) {
+        if ((end - first) * depth > places) {
             // A long run of tied survivals reads a prefix table instead of querying the tree.
-            for (std::size_t b = 0; b < u2; ++b) prefix[b + 1] = prefix[b] + weight[b];
-            for (std::size_t k = first; k < end; ++k) sum += prefix[sRank2[k]] + prefix[sRank2[k] + 1];
+            prefix.resize(places + 1);
+            prefix[0] = 0;
+            for (std::size_t c = 0; c < places; ++c) prefix[c + 1] = prefix[c] + weight[c];
+            for (std::size_t k = first; k < end; ++k) sum += prefix[sPlace[k] / 2] + prefix[sPlace[k] / 2 + sPlace[k] % 2];
         } else {
             for (std::size_t k = first; k < end; ++k) {
-                const std::uint32_t b = sRank2[k];
-                sum += 2 * tree.below(b) + weight[b];
+                const std::int64_t lower = tree.below(sPlace[k] / 2);
+                sum += lower + (sPlace[k] % 2 != 0 ? tree.below(sPlace[k] / 2 + 1) : lower);
             }
         }
         count += sum - static_cast<std::int64_t>(end - first) * total;
@@ -118,14 +162,25 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
     }
     t.count = count;
 
-    for (std::size_t r = u1; r-- > 0;)
-        for (std::size_t k = sStart[r + 1]; k-- > sStart[r];)
-            t.survivalTriple += static_cast<double>(dSigned1[r] * dSigned2[sRank2[k]]);
-    for (std::size_t r = 0; r < u1; ++r)
-        for (std::size_t k = dStart[r]; k < dStart[r + 1]; ++k)
-            t.defaultTriple += static_cast<double>(sSigned1[r] * sSigned2[dRank2[k]]);
+    // The signed counts per rank: those above it minus those below it.
+    for (std::size_t r = u1; r-- > 0;) {
+        const std::int64_t dSigned1 = nd - std::int64_t{dStart[r]} - std::int64_t{dStart[r + 1]};
+        for (std::size_t k = sStart[r + 1]; k-- > sStart[r];) {
+            const std::int64_t dSigned2 =
+                nd - placed[sPlace[k] / 2].defaultsBelow - placed[sPlace[k] / 2 + sPlace[k] % 2].defaultsBelow;
+            t.survivalTriple += static_cast<double>(dSigned1 * dSigned2);
+        }
+    }
+    for (std::size_t r = 0; r < u1; ++r) {
+        const std::int64_t sSigned1 = ns - std::int64_t{sStart[r]} - std::int64_t{sStart[r + 1]};
+        for (std::size_t k = dStart[r]; k < dStart[r + 1]; ++k) {
+            const Place& place = placed[dPlace[k]];
+            t.defaultTriple += static_cast<double>(sSigned1 * (ns - place.survivalsBelow - place.survivalsUpTo));
+        }
+    }
     return t;
 }
+
 std::int64_t concordanceCount(const std::vector<std::uint64_t>& d1, const std::vector<std::uint64_t>& d2,
                               const std::vector<std::uint64_t>& s1, const std::vector<std::uint64_t>& s2) {
     std::vector<std::uint64_t> keys1(d1), keys2(d2);

@@ -63,23 +63,28 @@ inline double scoreOfKey(std::uint64_t key) {
     return std::bit_cast<double>(bits);
 }
 
-// Sorts items by their member `key` with a least-significant-digit radix sort: one pass per 11
-// bits of the key, none where every key has the same digit there, all counts from one read.
+// Sorts items stably by the bits of their member `key` from bit `low` up, with a
+// least-significant-digit radix sort: one pass per 11 bits, none where every key has the same
+// digit there, all counts from one read.
 template <class T>
-void radixSortByKey(std::vector<T, UnsetAllocator<T>>& items) {
-    constexpr int bits = 11, passes = 6;
+void radixSortByKey(std::vector<T, UnsetAllocator<T>>& items, int low = 0) {
+    constexpr int bits = 11;
     constexpr std::size_t width = std::size_t{1} << bits;
+    const int passes = (64 - low + bits - 1) / bits;
     const std::size_t n = items.size();
     if (n < 2) return;
-    std::vector<std::uint32_t> counts(passes * width, 0);  // positions are 32 bits too
+    auto digit = [&](std::uint64_t key, int p) {
+        return static_cast<std::size_t>((key >> (low + p * bits)) & (width - 1));
+    };
+    std::vector<std::uint32_t> counts(static_cast<std::size_t>(passes) * width, 0);  // positions are 32 bits too
     for (const T& item : items)
-        for (int p = 0; p < passes; ++p) ++counts[p * width + ((item.key >> (p * bits)) & (width - 1))];
+        for (int p = 0; p < passes; ++p) ++counts[static_cast<std::size_t>(p) * width + digit(item.key, p)];
     std::vector<T, UnsetAllocator<T>> other(n);
     for (int p = 0; p < passes; ++p) {
-        std::uint32_t* next = counts.data() + p * width;
-        if (next[(items[0].key >> (p * bits)) & (width - 1)] == n) continue;
+        std::uint32_t* next = counts.data() + static_cast<std::size_t>(p) * width;
+        if (next[digit(items[0].key, p)] == n) continue;
         for (std::uint32_t d = 0, start = 0; d < width; ++d) start += std::exchange(next[d], start);
-        for (const T& item : items) other[next[(item.key >> (p * bits)) & (width - 1)]++] = item;
+        for (const T& item : items) other[next[digit(item.key, p)]++] = item;
         items.swap(other);
     }
 }
@@ -89,6 +94,8 @@ void radixSortByKey(std::vector<T, UnsetAllocator<T>>& items) {
 struct KeyRanks {
     Ranks rank;
     std::vector<std::uint64_t> distinct;
+    // From sorting: the positions by ascending key, equal keys by position (empty from the table).
+    Ranks order = {};
 };
 KeyRanks rankKeys(const std::vector<std::uint64_t>& keys);
 // The table's hash of a key (its top bits pick the slot), so that tests can make keys collide.
@@ -101,21 +108,37 @@ inline std::uint64_t mixKey(std::uint64_t x) {
 }
 
 // Ranks by sorting (key, position) pairs: for many distinct keys, where a table would not fit in
-// the cache.
+// the cache. The sort looks at the keys' top 33 bits only, three passes instead of six; pairs alike
+// in those bits are then put in order by the whole key, in runs that are rarely longer than one.
 template <class KeyAt>
 KeyRanks rankBySorting(std::size_t n, KeyAt keyAt) {
+    constexpr int ignored = 31;
     struct Keyed {
         std::uint64_t key;
         std::uint32_t position;
+        bool operator<(const Keyed& other) const {
+            return key != other.key ? key < other.key : position < other.position;
+        }
     };
     std::vector<Keyed, UnsetAllocator<Keyed>> keyed(n);
     for (std::size_t i = 0; i < n; ++i) keyed[i] = {keyAt(i), static_cast<std::uint32_t>(i)};
-    radixSortByKey(keyed);
-    KeyRanks r{Ranks(n), {}};
+    radixSortByKey(keyed, ignored);
+    KeyRanks r{Ranks(n), {}, Ranks(n)};
     r.distinct.reserve(n);
-    for (const auto& [key, position] : keyed) {
-        if (r.distinct.empty() || r.distinct.back() != key) r.distinct.push_back(key);
-        r.rank[position] = static_cast<std::uint32_t>(r.distinct.size() - 1);
+    xlframe::platform::adviseLargeAllocation(r.distinct.data(), n * sizeof(std::uint64_t));  // as UnsetAllocator does
+    // One walk: each run alike in the sorted bits put in order, then ranked.
+    for (std::size_t first = 0; first < n;) {
+        std::size_t end = first + 1;
+        while (end < n && (keyed[end].key >> ignored) == (keyed[first].key >> ignored)) ++end;
+        if (end - first > 1)
+            std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(first), keyed.begin() + static_cast<std::ptrdiff_t>(end));
+        for (std::size_t k = first; k < end; ++k) {
+            const auto [key, position] = keyed[k];
+            if (r.distinct.empty() || r.distinct.back() != key) r.distinct.push_back(key);
+            r.rank[position] = static_cast<std::uint32_t>(r.distinct.size() - 1);
+            r.order[k] = position;
+        }
+        first = end;
     }
     return r;
 }
@@ -185,6 +208,7 @@ using Counts = std::vector<std::int64_t, UnsetAllocator<std::int64_t>>;
 struct RankedRating {
     KeyRanks ranks;
     Counts defaults, survivals;
+    std::int64_t totalDefaults = 0, totalSurvivals = 0;  // their sums, read from the flags once
 };
 
 using Flags = std::vector<std::uint8_t, UnsetAllocator<std::uint8_t>>;

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <numeric>
 #include <span>
 #include <vector>
 
@@ -28,39 +27,28 @@ double hitRateAt(const Buckets& b, double x) {
     return hr[lo] + (hr[hi] - hr[lo]) / (far[hi] - far[lo]) * (x - far[lo]);
 }
 
-RocStatistics computeRocStatistics(const Buckets& b, long long m, std::size_t maxPoints) {
-    const std::size_t n = b.p.size();
-    const auto& p = b.p;
-    const auto& q = b.q;
-    const auto& hr = b.hitRate;
-    const auto& far = b.falseAlarmRate;
-    RocStatistics r;
-    double auroc = 0.5 * far[0] * hr[0];
-    for (std::size_t k = 1; k < n; ++k) auroc += 0.5 * (far[k] - far[k - 1]) * (hr[k - 1] + hr[k]);
-    double a = 0, bb = 0, c = 1;
-    for (std::size_t k = 0; k < n; ++k) {
-        if (k >= 1) {
-            a += q[k] * hr[k - 1] * hr[k - 1];
-            bb += p[k] * far[k - 1] * far[k - 1];
-        }
-        if (k + 1 < n) {
-            a += q[k] * (1 - hr[k]) * (1 - hr[k]);
-            bb += p[k] * (1 - far[k]) * (1 - far[k]);
-        }
-        if (k >= 1 && k + 1 < n) {
-            a -= 2 * q[k] * hr[k - 1] * (1 - hr[k]);
-            bb -= 2 * p[k] * far[k - 1] * (1 - far[k]);
-        }
-        c -= p[k] * q[k];
-    }
-    const double nd = static_cast<double>(b.defaults);
-    const double ns = static_cast<double>(b.survivals);
-    const double v = ((nd - 1) * a + c + (ns - 1) * bb - 4 * (nd + ns - 1) * (auroc - 0.5) * (auroc - 0.5)) /
+RocStatistics RocSums::finish(std::int64_t defaults, std::int64_t survivals) {
+    settle(true);
+    const double nd = static_cast<double>(defaults);
+    const double ns = static_cast<double>(survivals);
+    const double auroc = auroc_;
+    const double v = ((nd - 1) * a_ + c_ + (ns - 1) * b_ - 4 * (nd + ns - 1) * (auroc - 0.5) * (auroc - 0.5)) /
                      (4 * (nd - 1) * (ns - 1));
     const double z = inverseCumulativeNormal(0.975);
+    RocStatistics r;
     r.auroc = auroc;
     r.lower = auroc - z * std::sqrt(v);
     r.upper = auroc + z * std::sqrt(v);
+    return r;
+}
+
+RocStatistics computeRocStatistics(const Buckets& b, long long m, std::size_t maxPoints) {
+    const std::size_t n = b.p.size();
+    const auto& hr = b.hitRate;
+    const auto& far = b.falseAlarmRate;
+    RocSums sums;
+    for (std::size_t k = 0; k < n; ++k) sums.add(b.p[k], b.q[k], hr[k], far[k]);
+    RocStatistics r = sums.finish(b.defaults, b.survivals);
     if (m == 0) return r;
     if (m > 0 && static_cast<unsigned long long>(m) == n && n + 1 <= maxPoints) {
         r.curve.reserve(n + 1);
@@ -95,12 +83,12 @@ Buckets aggregateBuckets(std::vector<Grade> grades, std::int64_t nd, std::int64_
     return b;
 }
 
-Buckets rankedBuckets(const RankedRating& r, int scoreIndex) {
-    Buckets b;
-    b.defaults = std::accumulate(r.defaults.begin(), r.defaults.end(), std::int64_t{0});
-    b.survivals = std::accumulate(r.survivals.begin(), r.survivals.end(), std::int64_t{0});
+namespace {
+
+// Calls bucket(d, s) for each bucket of rankedBuckets, riskiest first.
+template <class Bucket>
+void walkRankedBuckets(const RankedRating& r, int scoreIndex, Bucket bucket) {
     const std::size_t u = r.ranks.distinct.size();
-    for (auto* v : {&b.p, &b.q, &b.hitRate, &b.falseAlarmRate}) v->reserve(u);
     auto at = [&](std::size_t j) { return scoreIndex == 0 ? j : u - 1 - j; };
     double reference = scoreOfKey(r.ranks.distinct[at(0)]);
     std::int64_t d = 0, s = 0;
@@ -108,15 +96,33 @@ Buckets rankedBuckets(const RankedRating& r, int scoreIndex) {
         const std::size_t k = at(j);
         const double score = scoreOfKey(r.ranks.distinct[k]);
         if (std::fabs(score - reference) >= 1e-10) {
-            b.add(static_cast<double>(d), static_cast<double>(s));
+            bucket(static_cast<double>(d), static_cast<double>(s));
             d = s = 0;
             reference = score;
         }
         d += r.defaults[k];
         s += r.survivals[k];
     }
-    b.add(static_cast<double>(d), static_cast<double>(s));
+    bucket(static_cast<double>(d), static_cast<double>(s));
+}
+
+}  // namespace
+
+Buckets rankedBuckets(const RankedRating& r, int scoreIndex) {
+    Buckets b;
+    b.defaults = r.totalDefaults;
+    b.survivals = r.totalSurvivals;
+    const std::size_t u = r.ranks.distinct.size();
+    for (auto* v : {&b.p, &b.q, &b.hitRate, &b.falseAlarmRate}) v->reserve(u);
+    walkRankedBuckets(r, scoreIndex, [&](double d, double s) { b.add(d, s); });
     return b;
+}
+
+RocStatistics rankedRocStatistics(const RankedRating& r, int scoreIndex) {
+    const std::int64_t nd = r.totalDefaults, ns = r.totalSurvivals;
+    RocSums sums;
+    walkRankedBuckets(r, scoreIndex, [&](double d, double s) { sums.add(d, s, nd, ns); });
+    return sums.finish(nd, ns);
 }
 
 // The order and buckets of rankedBuckets, with the counts and each bucket's first score. With

@@ -32,6 +32,63 @@ struct RocStatistics {
     std::vector<std::pair<double, double>> curve;
 };
 
+// The AUROC and its variance summed bucket by bucket, riskiest first, in the order
+// computeRocStatistics sums them: for callers that need no curve and so no table of buckets.
+class RocSums {
+public:
+    // A bucket's shares and the cumulated shares up to it.
+    void add(double p, double q, double hitRate, double falseAlarmRate);
+    // A bucket of d defaults and s survivals, its shares and cumulated shares made as Buckets::add
+    // makes them, of `defaults` and `survivals` in all.
+    void add(double d, double s, std::int64_t defaults, std::int64_t survivals) {
+        const double pk = d / static_cast<double>(defaults);
+        const double qk = s / static_cast<double>(survivals);
+        add(pk, qk, buckets_ == 0 ? pk : pending_.hitRate + pk, buckets_ == 0 ? qk : pending_.falseAlarmRate + qk);
+    }
+    // The AUROC and its interval (no curve) after at least one bucket.
+    RocStatistics finish(std::int64_t defaults, std::int64_t survivals);
+
+private:
+    struct Bucket {
+        double p = 0, q = 0, hitRate = 0, falseAlarmRate = 0;
+    };
+    void settle(bool last);  // the variance terms of the pending bucket
+    Bucket pending_, before_;  // the latest bucket and the one before it
+    std::size_t buckets_ = 0;
+    double auroc_ = 0, a_ = 0, b_ = 0, c_ = 1;
+};
+
+// Inline: the sums run once per bucket, up to a million times a call.
+inline void RocSums::add(double p, double q, double hitRate, double falseAlarmRate) {
+    if (buckets_ == 0) {
+        auroc_ = 0.5 * falseAlarmRate * hitRate;
+    } else {
+        auroc_ += 0.5 * (falseAlarmRate - pending_.falseAlarmRate) * (pending_.hitRate + hitRate);
+        settle(false);
+        before_ = pending_;
+    }
+    pending_ = {p, q, hitRate, falseAlarmRate};
+    ++buckets_;
+}
+
+inline void RocSums::settle(bool last) {
+    const std::size_t k = buckets_ - 1;
+    const Bucket& now = pending_;
+    if (k >= 1) {
+        a_ += now.q * before_.hitRate * before_.hitRate;
+        b_ += now.p * before_.falseAlarmRate * before_.falseAlarmRate;
+    }
+    if (!last) {
+        a_ += now.q * (1 - now.hitRate) * (1 - now.hitRate);
+        b_ += now.p * (1 - now.falseAlarmRate) * (1 - now.falseAlarmRate);
+    }
+    if (k >= 1 && !last) {
+        a_ -= 2 * now.q * before_.hitRate * (1 - now.hitRate);
+        b_ -= 2 * now.p * before_.falseAlarmRate * (1 - now.falseAlarmRate);
+    }
+    c_ -= now.p * now.q;
+}
+
 // The AUROC with its 95% interval from the variance of the buckets b (at least one default and
 // one survival); m curve points: 0 none, the number of buckets every bucket's corner (when at most
 // maxPoints - 1), otherwise a grid of min(m, maxPoints) false alarm rates from 0.
@@ -54,6 +111,9 @@ Buckets aggregateBuckets(std::vector<Grade> grades, std::int64_t nd, std::int64_
 // riskiest first (ascending scores for scoreIndex 0). Equal scores always share a bucket, so
 // walking the distinct scores decides as walking every debtor does. Needs a default and a survival.
 Buckets rankedBuckets(const RankedRating& r, int scoreIndex);
+
+// The statistics of computeRocStatistics(rankedBuckets(r, scoreIndex), 0, 0), without the table.
+RocStatistics rankedRocStatistics(const RankedRating& r, int scoreIndex);
 
 // Debtors grouped as rankedBuckets groups them, for the statistics that walk score thresholds.
 // `defaulted` holds 0 or 1 per debtor; `groupScores` receives each group's first score.

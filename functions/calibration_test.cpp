@@ -11,6 +11,7 @@
 #include "functions/checks.hpp"
 #include "functions/paired_ranges.hpp"
 #include "functions/worksheet_functions.hpp"
+#include "xlframe/numeric.hpp"
 
 namespace Korvanth {
 
@@ -49,6 +50,18 @@ void fillSpiegelhalter(CellMatrix& result, const Spiegelhalter& sums, double cou
     }
 }
 
+CellMatrix individualTable(const Spiegelhalter& sums, std::size_t debtors) {
+    CellMatrix result(2, 6);
+    result(0, 0) = "Calibration";
+    result(0, 1) = "MSE";
+    result(0, 2) = "E[MSE]";
+    result(0, 3) = "Var[MSE]";
+    result(0, 4) = "Test Statistic";
+    result(0, 5) = "p-Value";
+    fillSpiegelhalter(result, sums, static_cast<double>(debtors));
+    return result;
+}
+
 }  // namespace
 
 CellMatrix calibrationTestIndividual(const CellMatrix& defaultProbabilities, const CellMatrix& indicators) {
@@ -68,17 +81,31 @@ CellMatrix calibrationTestIndividual(const CellMatrix& defaultProbabilities, con
             if (!isProbability(p[i])) fail("At least one default probability is not in [0,1]");
             if (y[i] != 0 && y[i] != 1) fail("At least one of the indicators is not Zero or One");
         }
-        const Spiegelhalter sums = Calibration::spiegelhalter(p, y);
+        return individualTable(Calibration::spiegelhalter(p, y), n);
+    });
+}
 
-        CellMatrix result(2, 6);
-        result(0, 0) = "Calibration";
-        result(0, 1) = "MSE";
-        result(0, 2) = "E[MSE]";
-        result(0, 3) = "Var[MSE]";
-        result(0, 4) = "Test Statistic";
-        result(0, 5) = "p-Value";
-        fillSpiegelhalter(result, sums, static_cast<double>(n));
-        return result;
+CellMatrix calibrationTestIndividual(const NumberRange& defaultProbabilities, const NumberRange& indicators) {
+    const NumberRange& p = defaultProbabilities;
+    const NumberRange& y = indicators;
+    // Two vectors of numbers alike in shape pass every check on the cells: none is empty, so
+    // every row is kept and the checks and sums run in one pass. Anything else goes the long way.
+    if (p.numbers == nullptr || y.numbers == nullptr || p.rows != y.rows || p.columns != y.columns ||
+        (p.rows != 1 && p.columns != 1)) {
+        CellMatrix pCells, yCells;
+        return calibrationTestIndividual(cellsOf(p, pCells), cellsOf(y, yCells));
+    }
+    return guardWorksheet([&] {
+        const std::size_t n = p.rows * p.columns;
+        Spiegelhalter sums;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double pd = p.numbers[i];
+            const int flag = xlframe::truncateToInt32(y.numbers[i]);
+            if (!isProbability(pd)) fail("At least one default probability is not in [0,1]");
+            if (flag != 0 && flag != 1) fail("At least one of the indicators is not Zero or One");
+            Calibration::addDebtor(sums, pd, flag);
+        }
+        return individualTable(sums, n);
     });
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "analytics/error.hpp"
+#include "functions/worksheet_functions.hpp"
 #include "xlframe/cell_matrix.hpp"
 
 namespace Korvanth {
@@ -22,5 +23,8 @@ inline void requireZeroOrOne(int value, const char* name) {
 
 // True for a range with exactly one row or exactly one column.
 bool isVector(const xlframe::CellMatrix& range);
+
+// The range's cells: its own, or its numbers made into cells in `made`.
+const xlframe::CellMatrix& cellsOf(const NumberRange& range, xlframe::CellMatrix& made);
 
 }  // namespace Korvanth

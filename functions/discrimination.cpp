@@ -77,8 +77,7 @@ IndividualData readIndividual(const CellMatrix& scores, const CellMatrix& indica
 }
 
 void requireBothOutcomes(const RankedRating& r) {
-    requireBothOutcomes(std::accumulate(r.defaults.begin(), r.defaults.end(), std::int64_t{0}),
-                        std::accumulate(r.survivals.begin(), r.survivals.end(), std::int64_t{0}));
+    requireBothOutcomes(r.totalDefaults, r.totalSurvivals);
 }
 
 Buckets individualBuckets(const std::vector<double>& scores, const std::vector<int>& indicators, int scoreIndex) {
@@ -145,10 +144,8 @@ struct Rating {
     double auroc, sigma;
 };
 
-Rating rating(const Buckets& b) {
-    const RocStatistics r = computeRocStatistics(b, 0, 0);
-    return {r.auroc, (r.auroc - r.lower) / inverseCumulativeNormal(0.975)};
-}
+Rating rating(const RocStatistics& r) { return {r.auroc, (r.auroc - r.lower) / inverseCumulativeNormal(0.975)}; }
+Rating rating(const Buckets& b) { return rating(computeRocStatistics(b, 0, 0)); }
 
 CellMatrix differenceTable(const Rating& r1, const Rating& r2, double nd, double ns, double pds, double pdds,
                            double pssd) {
@@ -208,16 +205,15 @@ CellMatrix aurocDifferenceIndividual(const CellMatrix& scoresRating1, const Cell
             ranked1 = rankRating(rankScores(rows.numbers(0)), defaulted);
             ranked2 = rankRating(rankScores(rows.numbers(1)), defaulted);
             requireBothOutcomes(ranked1);
-            r1 = rating(rankedBuckets(ranked1, scoreIndex));
-            r2 = rating(rankedBuckets(ranked2, scoreIndex));
+            r1 = rating(rankedRocStatistics(ranked1, scoreIndex));
+            r2 = rating(rankedRocStatistics(ranked2, scoreIndex));
         } catch (const std::bad_alloc&) {
             throw;
         } catch (...) {
             return textResult(unknownErrorText);
         }
         const PairsTerms terms = pairsTerms(ranked1, ranked2, defaulted);
-        const double nd =
-            static_cast<double>(std::accumulate(ranked1.defaults.begin(), ranked1.defaults.end(), std::int64_t{0}));
+        const double nd = static_cast<double>(ranked1.totalDefaults);
         const double ns = static_cast<double>(n) - nd;
         const double pds = static_cast<double>(terms.count) / (ns * nd);
         const double pdds = terms.survivalTriple / (nd * nd * ns);

@@ -10,6 +10,7 @@
 
 using Korvanth::entry::call;
 using Korvanth::entry::Flag;
+using Korvanth::entry::Numbers;
 using Korvanth::entry::Range;
 using xlframe::LPXLFOPER;
 
@@ -54,8 +55,9 @@ XLL_EXPORT LPXLFOPER xlcalibrationTestAggregate(LPXLFOPER defaultProbabilities, 
 }
 
 XLL_EXPORT LPXLFOPER xlcalibrationTestIndividual(LPXLFOPER defaultProbabilities, LPXLFOPER indicators) {
-    return call<&Korvanth::calibrationTestIndividual>(Range{defaultProbabilities, "defaultProbabilities"},
-                                                      Range{indicators, "indicators"});
+    using Of = xlframe::CellMatrix (*)(const Korvanth::NumberRange&, const Korvanth::NumberRange&);
+    return call<static_cast<Of>(&Korvanth::calibrationTestIndividual)>(
+        Numbers{defaultProbabilities, "defaultProbabilities"}, Numbers{indicators, "indicators"});
 }
 
 XLL_EXPORT LPXLFOPER xlcrossTabCategorical(LPXLFOPER categories, LPXLFOPER indicators) {

@@ -14,6 +14,7 @@
 #include <tuple>
 
 #include "analytics/error.hpp"
+#include "functions/worksheet_functions.hpp"
 #include "xlframe/cell_matrix.hpp"
 #include "xlframe/exceptions.hpp"
 #include "xlframe/numeric.hpp"
@@ -23,6 +24,12 @@ namespace Korvanth::entry {
 
 // An "XLF_OPER" argument: the host's record and the name its conversion errors carry.
 struct Range {
+    xlframe::LPXLFOPER record;
+    const char* name;
+};
+
+// An "XLF_OPER" argument that the function needs only as numbers.
+struct Numbers {
     xlframe::LPXLFOPER record;
     const char* name;
 };
@@ -37,6 +44,20 @@ struct Flag {
 inline xlframe::CellMatrix convert(const Range& argument) {
     if (argument.record == nullptr) return xlframe::CellMatrix(1, 1);
     return xlframe::XlfOper(argument.record).ReadCellMatrixForCall(argument.name);
+}
+// Read straight into numbers when every cell is one, else into cells as a Range is.
+inline NumberRange convert(const Numbers& argument) {
+    NumberRange range;
+    if (argument.record != nullptr) {
+        if (const auto table = xlframe::XlfOper(argument.record).ReadNumbersForCall()) {
+            range.numbers = table->values;
+            range.rows = table->rows;
+            range.columns = table->columns;
+            return range;
+        }
+    }
+    range.cells = convert(Range{argument.record, argument.name});
+    return range;
 }
 // Saturating: a huge or non-finite double must not be undefined behaviour; NaN gives 0.
 inline int convert(const Flag& argument) noexcept { return xlframe::truncateToInt32(argument.value); }
@@ -75,6 +96,7 @@ class Release {
 
    private:
     static xlframe::LPXLFOPER recordOf(const Range& argument) noexcept { return argument.record; }
+    static xlframe::LPXLFOPER recordOf(const Numbers& argument) noexcept { return argument.record; }
     static xlframe::LPXLFOPER recordOf(const Flag&) noexcept { return nullptr; }
 
     xlframe::LPXLFOPER records_[N == 0 ? 1 : N];

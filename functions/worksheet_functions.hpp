@@ -3,6 +3,7 @@
 // a one-cell text saying what was wrong; none of them throws.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "xlframe/cell_matrix.hpp"
@@ -10,6 +11,14 @@
 namespace Korvanth {
 
 using xlframe::CellMatrix;
+
+// A range argument that a function needs only as numbers: its numbers (row-major) when every cell
+// is one, otherwise its cells.
+struct NumberRange {
+    const double* numbers = nullptr;
+    std::size_t rows = 0, columns = 0;
+    CellMatrix cells;  // when numbers is null
+};
 
 // Discriminatory power.
 CellMatrix rocCurveIndividual(const CellMatrix& scores, const CellMatrix& indicators, int scoreIndex, int outputIndex,
@@ -24,6 +33,8 @@ CellMatrix adjustedPowerStat(const CellMatrix& scores, const CellMatrix& shadowP
 
 // Calibration.
 CellMatrix calibrationTestIndividual(const CellMatrix& defaultProbabilities, const CellMatrix& indicators);
+// The same from the entry point, with each range read as numbers where every cell is one.
+CellMatrix calibrationTestIndividual(const NumberRange& defaultProbabilities, const NumberRange& indicators);
 CellMatrix calibrationTestAggregate(const CellMatrix& defaultProbabilities, const CellMatrix& numDefaults,
                                     const CellMatrix& numSurvivals);
 CellMatrix calibrationDifferenceIndividual(const CellMatrix& defaultProbRating1, const CellMatrix& defaultProbRating2,

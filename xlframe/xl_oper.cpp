@@ -152,6 +152,16 @@ CellMatrix IXlfOperShared::toCellMatrix(LPXLFOPER op, bool /*inCallMemory*/) con
     return cells;
 }
 
+bool IXlfOperShared::readNumbers(LPXLFOPER op, std::size_t count, double* out) const {
+    const std::size_t columnCount = columns(op);
+    for (std::size_t i = 0; i < count; ++i) {
+        LPXLFOPER element = this->element(op, i / columnCount, i % columnCount);
+        if ((xltype(element) & (xltypeMask | xlbitXLFree)) != xltypeNum) return false;
+        out[i] = numberOf(element);
+    }
+    return true;
+}
+
 void IXlfOperShared::fromCellMatrix(LPXLFOPER op, const CellMatrix& cells) const {
     makeArray(op, cells.Rows(), cells.Columns());
     if ((xltype(op) & xltypeMask) != xltypeMulti) return;
@@ -265,6 +275,25 @@ const char* XlfOper::ReadString(const char* errorId) const {
 CellMatrix XlfOper::ReadCellMatrix(const char* /*errorId*/) const { return Ops().toCellMatrix(record_, false); }
 CellMatrix XlfOper::ReadCellMatrixForCall(const char* /*errorId*/) const {
     return Ops().toCellMatrix(record_, TempMemory::InCall());
+}
+
+std::optional<NumberTable> XlfOper::ReadNumbersForCall() const {
+    if (!TempMemory::InCall()) return std::nullopt;
+    const impl::IXlfOperShared& ops = Ops();
+    const DWORD bits = ops.xltype(record_);
+    if (bits == xltypeNum) {
+        auto* value = static_cast<double*>(TempMemory::GetUninitialisedMemory(sizeof(double)));
+        *value = numberOf(record_);
+        return NumberTable{value, 1, 1};
+    }
+    if ((bits & xltypeMask) != xltypeMulti) return std::nullopt;
+    const std::size_t rowCount = ops.rows(record_), columnCount = ops.columns(record_);
+    if (rowCount == 0 || columnCount == 0 || rowCount > std::numeric_limits<std::size_t>::max() / columnCount ||
+        rowCount * columnCount > std::numeric_limits<std::size_t>::max() / sizeof(double))
+        return std::nullopt;
+    auto* values = static_cast<double*>(TempMemory::GetUninitialisedMemory(rowCount * columnCount * sizeof(double)));
+    if (!ops.readNumbers(record_, rowCount * columnCount, values)) return std::nullopt;
+    return NumberTable{values, rowCount, columnCount};
 }
 
 void XlfOper::FreeHostMemory() const {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "xlframe/cell_matrix.hpp"
@@ -26,6 +27,13 @@ void ThrowOnError(int status, const char* errorId = nullptr, const char* operati
 
 // "xltypeNum", ... for the type codes, "unknown" for any other.
 const char* XlfOperTypeName(DWORD type);
+
+// A range whose every cell is a number: its numbers row-major, rows x columns of them.
+struct NumberTable {
+    const double* values;
+    std::size_t rows;
+    std::size_t columns;
+};
 
 namespace impl {
 
@@ -64,6 +72,9 @@ public:
     // cell; the defaults go through the operations above. With `inCallMemory`, an array's cells
     // may be made in the calling thread's temporary memory (see XlfOper::ReadCellMatrixForCall).
     virtual CellMatrix toCellMatrix(LPXLFOPER op, bool inCallMemory) const;
+    // The elements of an array record (count of them) as numbers into `out`; false as soon as
+    // one is not a number.
+    virtual bool readNumbers(LPXLFOPER op, std::size_t count, double* out) const;
     virtual void fromCellMatrix(LPXLFOPER op, const CellMatrix& cells) const;
 };
 
@@ -114,6 +125,11 @@ public:
     // thread) an array's cells are made in the call's temporary memory, which is mapped once and
     // reused from call to call, so the table must not outlive the call. Outside one, as above.
     CellMatrix ReadCellMatrixForCall(const char* errorId = nullptr) const;
+    // For an argument that a function needs only as numbers: an array (or a single number) whose
+    // every cell is a number, read in one pass into the call's temporary memory, with no table of
+    // cells in between. Nothing (the caller reads the cells instead) for any other record, or
+    // outside a worksheet call.
+    std::optional<NumberTable> ReadNumbersForCall() const;
 
     // Gives back through the host a record that carries the host-owned bit (no-op otherwise).
     void FreeHostMemory() const;

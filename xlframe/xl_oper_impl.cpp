@@ -659,6 +659,23 @@ public:
         return cells;
     }
 
+    bool readNumbers(LPXLFOPER op, std::size_t count, double* out) const override {
+        const Record* elements = rec(op)->val.array.lparray;
+        if (elements == nullptr) return false;
+        // Branch-free over a block, so that the loop stays a plain stream of loads and stores.
+        constexpr std::size_t block = 256;
+        for (std::size_t first = 0; first < count; first += block) {
+            const std::size_t end = std::min(count, first + block);
+            DWORD other = 0;
+            for (std::size_t i = first; i < end; ++i) {
+                other |= (elements[i].xltype & (xltypeMask | xlbitXLFree)) ^ xltypeNum;
+                std::memcpy(out + i, &elements[i].val, sizeof(double));  // the bits, whatever the type
+            }
+            if (other != 0) return false;
+        }
+        return true;
+    }
+
     template <class Cell>
     static void writeCell(Record* element, const Cell& cell, CellKind kind) {
         std::memset(static_cast<void*>(element), 0, sizeof(Record));  // the elements come unfilled

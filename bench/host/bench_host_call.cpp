@@ -135,4 +135,24 @@ void BM_AddinConvertsTwoArgumentsAndTheResult(benchmark::State& state) {
 }
 BENCHMARK(BM_AddinConvertsTwoArgumentsAndTheResult)->Unit(benchmark::kMillisecond);
 
+// The add-in's share where a function needs only numbers (calibrationTestIndividual): the two
+// records read in one pass into numbers.
+void BM_AddinReadsTwoNumberArguments(benchmark::State& state) {
+    const Portfolio& p = portfolio();
+    xlframe::XlfOper::SetExcel12(true);
+    host::detail::Arena arena;
+    xloper12 first{}, second{};
+    host::detail::makeArray(first, *p.pds, arena);
+    host::detail::makeArray(second, *p.indicators, arena);
+    for (auto _ : state) {
+        xlframe::TempMemory::EntryGuard guard;
+        const auto a = xlframe::XlfOper(reinterpret_cast<xlframe::LPXLFOPER>(&first)).ReadNumbersForCall();
+        const auto b = xlframe::XlfOper(reinterpret_cast<xlframe::LPXLFOPER>(&second)).ReadNumbersForCall();
+        if (!a || !b) state.SkipWithError("not read as numbers");
+        benchmark::DoNotOptimize(a);
+        benchmark::DoNotOptimize(b);
+    }
+}
+BENCHMARK(BM_AddinReadsTwoNumberArguments)->Unit(benchmark::kMillisecond);
+
 }  // namespace

@@ -77,16 +77,28 @@ TEST(Ranking, LongProbesAndManyDistinctKeysFallBackToSorting) {
     }
 }
 
-// Random ratings with heavy ties, and ones with many defaults and few survivals per score.
+// Random ratings with heavy ties, and ones with many defaults and few survivals per score; keys
+// whose hashes collide, so that ranking sorts them, tied or all distinct.
 TEST(Concordance, PairsAndTriplesEqualTheSumsOverEveryDebtor) {
     std::mt19937 gen(2024);
+    std::vector<std::uint64_t> colliding;
+    for (std::uint64_t k = 0; colliding.size() < 700; ++k)
+        if (mixKey(k) >> 52 == 0) colliding.push_back(k);
     for (int trial = 0; trial < 2000; ++trial) {
         const bool large = trial % 4 == 0;
         const std::size_t nd = large ? 300 + gen() % 300 : gen() % 12, ns = gen() % 12;
         const std::size_t range = large ? 50 + gen() % 500 : 1 + gen() % 4;
         std::vector<std::uint64_t> d1(nd), d2(nd), s1(ns), s2(ns);
         for (auto* v : {&d1, &d2, &s1, &s2})
-            for (auto& x : *v) x = gen() % range;
+            for (auto& x : *v) x = trial % 8 == 4 ? colliding[gen() % range] : gen() % range;
+        if (trial % 16 == 12) {
+            for (auto [d, s] : {std::pair{&d1, &s1}, std::pair{&d2, &s2}}) {
+                std::vector<std::uint64_t> keys(colliding.begin(), colliding.begin() + static_cast<std::ptrdiff_t>(nd + ns));
+                std::shuffle(keys.begin(), keys.end(), gen);
+                std::copy(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(nd), d->begin());
+                std::copy(keys.begin() + static_cast<std::ptrdiff_t>(nd), keys.end(), s->begin());
+            }
+        }
         std::int64_t pairs = 0;
         double survivalTriple = 0, defaultTriple = 0;
         for (std::size_t a = 0; a < nd; ++a)

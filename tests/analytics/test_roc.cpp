@@ -11,10 +11,13 @@
 namespace Korvanth {
 namespace {
 
-Buckets individual(const std::vector<double>& scores, const std::vector<int>& y, int scoreIndex) {
+RankedRating ranked(const std::vector<double>& scores, const std::vector<int>& y) {
     Flags defaulted(y.size());
     for (std::size_t i = 0; i < y.size(); ++i) defaulted[i] = static_cast<std::uint8_t>(y[i]);
-    return rankedBuckets(rankRating(rankScores(scores), defaulted), scoreIndex);
+    return rankRating(rankScores(scores), defaulted);
+}
+Buckets individual(const std::vector<double>& scores, const std::vector<int>& y, int scoreIndex) {
+    return rankedBuckets(ranked(scores, y), scoreIndex);
 }
 
 // The AUROC is the share of (default, survival) pairs ordered correctly, ties counting 1/2.
@@ -33,6 +36,10 @@ TEST(Roc, AurocEqualsTheMannWhitneyShare) {
         const int scoreIndex = trial % 2;
         const RocStatistics r = computeRocStatistics(individual(s, y, scoreIndex), 0, 0);
         EXPECT_NEAR(r.auroc, scoreIndex == 0 ? share / pairs : 1 - share / pairs, 1e-12) << trial;
+        // Summed bucket by bucket without the table, to the last bit.
+        const RocStatistics streamed = rankedRocStatistics(ranked(s, y), scoreIndex);
+        EXPECT_EQ(streamed.auroc, r.auroc) << trial;
+        EXPECT_TRUE(streamed.lower == r.lower || (std::isnan(streamed.lower) && std::isnan(r.lower))) << trial;
     }
 }
 

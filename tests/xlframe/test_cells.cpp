@@ -2,13 +2,16 @@
 // over every kind, and the table's shape.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/xlframe/frame_testing.hpp"
 #include "xlframe/cell_matrix.hpp"
+#include "xlframe/utf.hpp"
 
 namespace xlframe {
 namespace {
@@ -29,41 +32,46 @@ bool same(const CellValueImpl& a, const CellValueImpl& b) {
     return false;
 }
 
+// What each typed read gives, a failing one as its message's first word.
+std::string reads(const CellValue& cell) {
+    std::string out;
+    for (const auto& read : std::initializer_list<std::function<std::string()>>{
+             [&] { return std::to_string(cell.GetNumber()); }, [&] { return cell.GetString(); },
+             [&] { return std::to_string(cell.GetBoolean()); }, [&] { return std::to_string(cell.GetErrorCode()); }}) {
+        const std::string failure = failureText([&] { out += read(); });
+        if (failure != "no failure") out += failure.substr(0, failure.find(' '));
+        out += ';';
+    }
+    return out;
+}
+
 // Each kind written into a used cell, read back; every typed read of another kind fails with its text.
 TEST(CellValue, WrittenKindsReadBackAndOtherReadsFail) {
-    const std::string notNumber = "non number cell asked to be a number", notText = "non string cell asked to be a string",
-                      notFlag = "non boolean cell asked to be a bool", notError = "non error cell asked to be an error";
-    struct Case {
-        void (*write)(CellValue&);
-        CellKind kind;
-        const char* number;  // GetNumber's value as text, or its failure
-        std::string text, flag, error;
+    const std::tuple<void (*)(CellValue&), CellKind, const char*> cases[] = {
+        {[](CellValue& c) { c = 1.5; }, CellKind::Number, "1.500000;non;non;non;"},
+        {[](CellValue& c) { c = 7ul; }, CellKind::Number, "7.000000;non;non;non;"},
+        {[](CellValue& c) { c = static_cast<long long>(1) << 40; }, CellKind::Number, "1099511627776.000000;non;non;non;"},
+        {[](CellValue& c) { c = "AB"; }, CellKind::String, "non;AB;non;non;"},
+        {[](CellValue& c) { c = std::wstring(L"CD"); }, CellKind::WideString, "non;CD;non;non;"},
+        {[](CellValue& c) { c = false; }, CellKind::Boolean, "non;non;0;non;"},
+        {[](CellValue& c) { c.SetError(42); }, CellKind::Error, "non;non;non;42;"},
+        {[](CellValue& c) { c.Clear(); }, CellKind::Empty, "non;non;non;non;"},
     };
-    const std::vector<Case> cases = {
-        {[](CellValue& c) { c = 1.5; }, CellKind::Number, "1.500000", notText, notFlag, notError},
-        {[](CellValue& c) { c = 7ul; }, CellKind::Number, "7.000000", notText, notFlag, notError},
-        {[](CellValue& c) { c = static_cast<long long>(1) << 40; }, CellKind::Number, "1099511627776.000000", notText, notFlag, notError},
-        {[](CellValue& c) { c = "AB"; }, CellKind::String, "", "AB", notFlag, notError},
-        {[](CellValue& c) { c = std::wstring(L"CD"); }, CellKind::WideString, "", "CD", notFlag, notError},
-        {[](CellValue& c) { c = false; }, CellKind::Boolean, "", notText, "0", notError},
-        {[](CellValue& c) { c.SetError(42); }, CellKind::Error, "", notText, notFlag, "42"},
-        {[](CellValue& c) { c.Clear(); }, CellKind::Empty, "", notText, notFlag, notError},
-    };
-    for (const Case& c : cases) {
+    for (const auto& [write, kind, expected] : cases) {
         CellMatrix m(1, 1);
         m(0, 0) = "was text";
-        c.write(m(0, 0));
-        const CellValue& cell = m(0, 0);
-        EXPECT_EQ(cell.Kind(), c.kind);
-        const std::string number = failureText([&] { throw XlfGeneralException(std::to_string(cell.GetNumber())); });
-        EXPECT_EQ(number, *c.number ? c.number : notNumber) << c.number;
-        EXPECT_EQ(failureText([&] { throw XlfGeneralException(cell.GetString()); }), c.text);
-        EXPECT_EQ(failureText([&] { throw XlfGeneralException(std::to_string(cell.GetBoolean())); }), c.flag);
-        EXPECT_EQ(failureText([&] { throw XlfGeneralException(std::to_string(cell.GetErrorCode())); }), c.error);
-        if (cell.IsString()) {
-            EXPECT_EQ(cell.GetWideString(), std::wstring(c.text.begin(), c.text.end()));
+        write(m(0, 0));
+        EXPECT_EQ(reads(m(0, 0)), expected);
+        EXPECT_EQ(m(0, 0).Kind(), kind) << expected;
+        if (m(0, 0).IsString()) {
+            EXPECT_EQ(utf16ToUtf8(m(0, 0).GetWideString()), m(0, 0).GetString());
         }
     }
+    const CellValueImpl empty;
+    EXPECT_EQ(failureText([&] { empty.GetNumber(); }), "non number cell asked to be a number");
+    EXPECT_EQ(failureText([&] { empty.GetString(); }), "non string cell asked to be a string");
+    EXPECT_EQ(failureText([&] { empty.GetBoolean(); }), "non boolean cell asked to be a bool");
+    EXPECT_EQ(failureText([&] { empty.GetErrorCode(); }), "non error cell asked to be an error");
     CellMatrix m(1, 1);
     for (auto [value, expected] : std::initializer_list<std::pair<double, unsigned long>>{
              {2.9, 2ul}, {-3.5, 0ul}, {1e30, std::numeric_limits<unsigned long>::max()},

@@ -100,11 +100,10 @@ TEST(DiagnosticStream, RedirectorAnnouncesItselfAndRestoresThePreviousBuffer) {
     // What was still buffered went to the debugger at unload, not to the old buffer.
     ASSERT_EQ(received.size(), 2u);
     const std::string prefix = "win32_streambuf.cpp(", suffix = "): Stream redirected to MSVC debugger\n";
-    EXPECT_EQ(received[0].rfind(prefix, 0), 0u) << received[0];
-    EXPECT_EQ(received[0].substr(received[0].size() - suffix.size()), suffix);
+    ASSERT_GT(received[0].size(), prefix.size() + suffix.size()) << received[0];
+    EXPECT_EQ(received[0].substr(0, prefix.size()) + received[0].substr(received[0].size() - suffix.size()), prefix + suffix);
     const std::string number = received[0].substr(prefix.size(), received[0].size() - prefix.size() - suffix.size());
     EXPECT_EQ(number.find_first_not_of("0123456789"), std::string::npos) << received[0];
-    EXPECT_FALSE(number.empty());
     EXPECT_EQ(received[1], "pending at unload");
     EXPECT_EQ(asStream.rdbuf(), original);
     stream << "after";

@@ -30,92 +30,42 @@ using CapturedDiagnostics = tavirune::testing::DiagnosticCapture;
 using testing::AttachedHost;
 using testing::failureText;
 
-// A folder of real files for the help-file search, removed again at the end.
-class TempFolder {
-public:
-    TempFolder() {
-        static int serial = 0;
-        root_ = std::filesystem::temp_directory_path() /
-                ("xlframe_host_" + std::to_string(getpid()) + "_" + std::to_string(++serial));
-        std::filesystem::create_directories(root_ / "addins");
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
-    }
-    std::string path(const std::string& relative) const { return (root_ / relative).string(); }
-    void touch(const std::string& relative) const { std::fclose(std::fopen(path(relative).c_str(), "w")); }
-
-private:
-    std::filesystem::path root_;
-};
-
+// The help file is found among real files beside the add-in.
 TEST(HostAccess, GenerationTypeCodesPathAndHelpFileFollowTheHost) {
-    struct Case {
-        int version;
-        const char* helpFile;  // touched, relative to the folder
-        const char* found;     // what the search gives, relative to the folder
-        std::vector<std::string> codes;
-    };
-    const Case cases[] = {
-        {16, "addins/Tavirune.chm", "addins/Tavirune.chm", {"Q", "U", "C%", "K%"}},
-        {11, "Tavirune.chm", "addins/../Tavirune.chm", {"P", "R", "C", "K"}},
-        {12, nullptr, nullptr, {"Q", "U", "C%", "K%"}},
-    };
-    for (const Case& c : cases) {
-        TempFolder folder;
-        if (c.helpFile) folder.touch(c.helpFile);
-        AttachedHost h({.version = c.version}, folder.path("addins/Tavirune.xll"));
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("xlframe_host_" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    std::fclose(std::fopen((folder / "Tavirune.chm").c_str(), "w"));
+    const std::string library = (folder / "Tavirune.xll").string();
+    for (int version : {16, 12, 11}) {
+        AttachedHost h({.version = version}, library);
         const XlfExcel& excel = h.open();
-        EXPECT_TRUE(XlfExcel::HasInstance());
         EXPECT_EQ(&XlfExcel::Instance(), &excel);
-        EXPECT_EQ(excel.excelVersion(), c.version);
-        EXPECT_EQ(excel.excel12(), c.version >= 12);
-        EXPECT_EQ(XlfOper::IsExcel12(), c.version >= 12);
-        std::vector<std::string> codes;
-        for (const char* code : {"XLF_OPER", "XLF_XLOPER", "XLF_WSTR", "XLF_FP"}) codes.push_back(excel.TypeCode(code));
-        EXPECT_EQ(codes, c.codes);
-        for (const char* literal : {"B", "xlf_oper", ""}) EXPECT_EQ(excel.TypeCode(literal), literal);
-        EXPECT_EQ(excel.GetName(), folder.path("addins/Tavirune.xll"));
-        EXPECT_EQ(excel.GetHelpFile(), c.found ? folder.path(c.found) : "");
+        EXPECT_EQ(excel.excelVersion(), version);
+        EXPECT_EQ(excel.excel12(), version >= 12);
+        EXPECT_EQ(XlfOper::IsExcel12(), version >= 12);
+        std::string codes;
+        for (const char* code : {"XLF_OPER", "XLF_XLOPER", "XLF_WSTR", "XLF_FP", "B", "xlf_oper", ""}) codes += excel.TypeCode(code) + ",";
+        EXPECT_EQ(codes, version >= 12 ? "Q,U,C%,K%,B,xlf_oper,," : "P,R,C,K,B,xlf_oper,,");
+        EXPECT_EQ(excel.GetName(), library);
+        EXPECT_EQ(excel.GetHelpFile(), (folder / "Tavirune.chm").string());
         EXPECT_EQ(h->hostAllocations(), 0u);
     }
-    // A folder of the help file's name is no help file.
-    TempFolder folder;
-    std::filesystem::create_directories(folder.path("addins/Tavirune.chm"));
-    AttachedHost h({}, folder.path("addins/Tavirune.xll"));
-    EXPECT_EQ(h.open().GetHelpFile(), "");
+    std::filesystem::remove_all(folder);
 }
-
-struct VersionCase {
-    const char* name;
-    host::HostOptions options;
-    int version;
-};
-
-class HostVersion : public ::testing::TestWithParam<VersionCase> {};
 
 // From the answer coerced to an integer, else from its leading digits, else 10.
-TEST_P(HostVersion, FromCoercionElseLeadingDigitsElseTen) {
-    AttachedHost h(GetParam().options);
-    const XlfExcel& excel = h.open();
-    EXPECT_EQ(excel.excelVersion(), GetParam().version);
-    EXPECT_EQ(XlfOper::IsExcel12(), GetParam().version >= 12);
-    EXPECT_EQ(h->hostAllocations(), 0u);
-    EXPECT_EQ(h->strayFrees(), 0u);
+TEST(HostAccess, VersionFromCoercionElseLeadingDigitsElseTen) {
+    const std::pair<host::HostOptions, int> cases[] = {
+        {{.versionText = "12"}, 12},          {{.version = 11, .versionText = "9"}, 9}, {{.uncoercibleVersion = true}, 16},
+        {{.versionText = "14 beta"}, 14},     {{.versionText = "Excel"}, 0},            {{.versionText = ""}, 0},
+        {{.versionNotText = true}, 10},       {{.failing = {{xlfGetWorkspace, xlretFailed}}}, 10}};
+    for (const auto& [options, version] : cases) {
+        AttachedHost h(options);
+        EXPECT_EQ(h.open().excelVersion(), version);
+        EXPECT_EQ(XlfOper::IsExcel12(), version >= 12);
+        EXPECT_EQ(h->hostAllocations() + h->strayFrees(), 0u);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Answers, HostVersion,
-    ::testing::Values(VersionCase{"coerced", {.versionText = "12"}, 12},
-                      VersionCase{"coerced_older", {.version = 11, .versionText = "9"}, 9},
-                      VersionCase{"uncoercible", {.uncoercibleVersion = true}, 16},
-                      VersionCase{"text_with_tail", {.versionText = "14 beta"}, 14},
-                      VersionCase{"text_without_digits", {.versionText = "Excel"}, 0},
-                      VersionCase{"empty_text", {.versionText = ""}, 0},
-                      VersionCase{"error_answer", {.versionNotText = true}, 10},
-                      VersionCase{"failed_call", {.failing = {{xlfGetWorkspace, xlretFailed}}}, 10}),
-    [](const ::testing::TestParamInfo<VersionCase>& param) { return std::string(param.param.name); });
 
 TEST(HostAccess, LibraryPathFailureLeavesAnEmptyPathAndADiagnostic) {
     AttachedHost h({.libraryPathFails = true});
@@ -276,18 +226,6 @@ TEST_F(Lifecycle, OpenRegistersUnderAStatusMessageThenRunsTheOpenActions) {
     EXPECT_EQ(xlAutoOpen(), 1);
     EXPECT_TRUE(XlfExcel::HasInstance());
     EXPECT_EQ(events, (std::vector<std::string>{"RegisterAll under Registering library...", "open action under ''"}));
-}
-
-TEST_F(Lifecycle, OpenAppendsTheFolderToPathOncePerProcess) {
-    ASSERT_EQ(setenv("PATH", "/usr/bin", 1), 0);
-    EXPECT_EQ(xlAutoOpen(), 1);
-    const std::optional<std::string> afterFirst = platform::getEnvironment("PATH");
-    // Unchanged when an earlier test already opened the add-in in this process.
-    EXPECT_TRUE(afterFirst == std::optional<std::string>("/usr/bin:" + executableFolder()) ||
-                afterFirst == std::optional<std::string>("/usr/bin"));
-    EXPECT_EQ(xlAutoClose(), 1);
-    EXPECT_EQ(xlAutoOpen(), 1);
-    EXPECT_EQ(platform::getEnvironment("PATH"), afterFirst);
 }
 
 TEST_F(Lifecycle, AFailureInOpenReturnsZeroAndStopsThere) {

@@ -75,14 +75,5 @@ TEST(Utf, MalformedInputBecomesReplacementCharacters) {
     for (wchar_t unit : overlong) EXPECT_EQ(unit, static_cast<wchar_t>(0xFFFD));
 }
 
-TEST(Utf, ByteOrderOfUtf8IsCodePointOrder) {
-    // Two different characters beyond Latin-1 stay different and keep their order.
-    const std::string euro = utf16ToUtf8(units({0x20AC}));
-    const std::string ac = utf16ToUtf8(units({0x01AC}));
-    EXPECT_NE(euro, ac);
-    EXPECT_LT(ac, euro);
-    EXPECT_LT(utf16ToUtf8(units({0xFFFD})), utf16ToUtf8(units({0xD83D, 0xDE00})));
-}
-
 }  // namespace
 }  // namespace xlframe

@@ -41,8 +41,7 @@ TEST(HostAccess, GenerationTypeCodesPathAndHelpFileFollowTheHost) {
         const XlfExcel& excel = h.open();
         EXPECT_EQ(&XlfExcel::Instance(), &excel);
         EXPECT_EQ(excel.excelVersion(), version);
-        EXPECT_EQ(excel.excel12(), version >= 12);
-        EXPECT_EQ(XlfOper::IsExcel12(), version >= 12);
+        EXPECT_EQ(excel.excel12() + XlfOper::IsExcel12(), 2 * (version >= 12));
         std::string codes;
         for (const char* code : {"XLF_OPER", "XLF_XLOPER", "XLF_WSTR", "XLF_FP", "B", "xlf_oper", ""}) codes += excel.TypeCode(code) + ",";
         EXPECT_EQ(codes, version >= 12 ? "Q,U,C%,K%,B,xlf_oper,," : "P,R,C,K,B,xlf_oper,,");
@@ -71,8 +70,7 @@ TEST(HostAccess, LibraryPathFailureLeavesAnEmptyPathAndADiagnostic) {
     AttachedHost h({.libraryPathFails = true});
     CapturedDiagnostics diagnostics;
     const XlfExcel& excel = h.open();
-    EXPECT_EQ(excel.GetName(), "");
-    EXPECT_EQ(excel.GetHelpFile(), "");
+    EXPECT_EQ(excel.GetName() + excel.GetHelpFile(), "");
     EXPECT_EQ(diagnostics.messages(), std::vector<std::string>{"Could not get DLL name"});
     EXPECT_EQ(excel.excelVersion(), 16);
 }
@@ -83,11 +81,10 @@ TEST(HostAccess, DeletingTheInstanceDetachesTheOlderCallbacks) {
     XlfExcel::DeleteInstance();
     EXPECT_FALSE(XlfExcel::HasInstance());
     xloper result{};
+    xloper* freed[] = {&result};
     EXPECT_EQ(callbacks::excel4v(xlGetName, &result, 0, nullptr), xlretFailed);
     EXPECT_EQ(h.open().excelVersion(), 11);  // a new instance finds them again
-    EXPECT_EQ(callbacks::excel4v(xlGetName, &result, 0, nullptr), xlretSuccess);
-    xloper* freed[] = {&result};
-    EXPECT_EQ(callbacks::excel4v(xlFree, nullptr, 1, freed), xlretSuccess);
+    EXPECT_EQ(callbacks::excel4v(xlGetName, &result, 0, nullptr) + callbacks::excel4v(xlFree, nullptr, 1, freed), xlretSuccess);
     XlfExcel::DeleteInstance();
     XlfExcel::DeleteInstance();  // twice is harmless
 }
@@ -100,13 +97,15 @@ TEST(HostAccess, StatusBarAndItsFailures) {
     excel.ClearMessage();
     EXPECT_EQ(h->statusBar(), "");
     CapturedDiagnostics diagnostics;
-    h->options().failing[xlcMessage] = xlretFailed;
-    EXPECT_EQ(failureText([&] { excel.SendMessage("x"); }), "command failed Set Status Bar");
-    h->options().failing[xlcMessage] = xlretInvCount;
-    EXPECT_EQ(failureText([&] { excel.ClearMessage(); }), "invalid number of arguments Clear Status Bar");
+    for (int status : {xlretFailed, xlretInvCount}) {
+        h->options().failing[xlcMessage] = status;
+        failureText([&] { excel.SendMessage("x"); });
+        failureText([&] { excel.ClearMessage(); });
+    }
     h->options().failing[xlcMessage] = xlretAbort;
     EXPECT_THROW(excel.SendMessage("x"), XlfExceptionAbort);
-    EXPECT_EQ(diagnostics.messages(), (std::vector<std::string>{"command failed Set Status Bar",
+    EXPECT_EQ(diagnostics.messages(), (std::vector<std::string>{"command failed Set Status Bar", "command failed Clear Status Bar",
+                                                                "invalid number of arguments Set Status Bar",
                                                                 "invalid number of arguments Clear Status Bar", "abort"}));
 }
 
@@ -125,27 +124,17 @@ TEST(HostAccess, FunctionWizardAndMainWindowOfTheHostsThread) {
         h->options().functionWizardTitle = "Paste Function";
         EXPECT_FALSE(excel.InFunctionWizard());
         // The older records carry the low 16 bits of the handle only.
-        const std::vector<platform::WindowInfo> windows = platform::topLevelWindows();
-        ASSERT_FALSE(windows.empty());
-        EXPECT_EQ(excel.GetMainWindow(), windows[0].handle);
+        EXPECT_EQ(excel.GetMainWindow(), platform::topLevelWindows().at(0).handle);
         CapturedDiagnostics diagnostics;
         h->options().failing[xlGetHwnd] = xlretFailed;
         EXPECT_EQ(failureText([&] { excel.GetMainWindow(); }), "xlGetHwnd call failed");
     }
 }
 
-class SavedPath {
-public:
-    SavedPath() : saved_(platform::getEnvironment("PATH")) {}
-    ~SavedPath() {
-        if (saved_)
-            setenv("PATH", saved_->c_str(), 1);
-        else
-            unsetenv("PATH");
-    }
-
-private:
-    std::optional<std::string> saved_;
+// PATH as it was, back at the end of the scope.
+struct SavedPath {
+    ~SavedPath() { saved ? setenv("PATH", saved->c_str(), 1) : unsetenv("PATH"); }
+    std::optional<std::string> saved = platform::getEnvironment("PATH");
 };
 
 std::string executableFile() { return platform::modulePathOf(reinterpret_cast<const void*>(&executableFile)); }
@@ -156,22 +145,19 @@ TEST(HostAccess, PathGetsTheLibraryFolderAppendedUnlessEmptyOrMissing) {
     AttachedHost h;
     h.open();
     ASSERT_EQ(setenv("PATH", "/usr/bin:/bin", 1), 0);
-    {
-        CapturedDiagnostics diagnostics;
-        PathUpdater::Update();
-        EXPECT_EQ(platform::getEnvironment("PATH"), std::optional<std::string>("/usr/bin:/bin:" + executableFolder()));
-        EXPECT_EQ(diagnostics.messages(), std::vector<std::string>{" PATH set successfully "});
-        EXPECT_EQ(h->statusBar(), executableFile());  // the module's file name was shown
-    }
-    const std::vector<std::string> expected = {" Could not obtain PATH Environment variable ",
-                                               " Warning: Unable to initialise PATH to directory of library "};
-    for (const bool empty : {true, false}) {
-        ASSERT_EQ(empty ? setenv("PATH", "", 1) : unsetenv("PATH"), 0);
-        CapturedDiagnostics diagnostics;
-        PathUpdater::Update();
-        EXPECT_EQ(platform::getEnvironment("PATH"), empty ? std::optional<std::string>("") : std::nullopt);
-        EXPECT_EQ(diagnostics.messages(), expected);
-    }
+    CapturedDiagnostics diagnostics;
+    PathUpdater::Update();
+    EXPECT_EQ(platform::getEnvironment("PATH"), std::optional<std::string>("/usr/bin:/bin:" + executableFolder()));
+    EXPECT_EQ(h->statusBar(), executableFile());  // the module's file name was shown
+    ASSERT_EQ(setenv("PATH", "", 1), 0);
+    PathUpdater::Update();
+    EXPECT_EQ(platform::getEnvironment("PATH"), std::optional<std::string>(""));
+    ASSERT_EQ(unsetenv("PATH"), 0);
+    PathUpdater::Update();
+    EXPECT_EQ(platform::getEnvironment("PATH"), std::nullopt);
+    const std::string failed[] = {" Could not obtain PATH Environment variable ",
+                                  " Warning: Unable to initialise PATH to directory of library "};
+    EXPECT_EQ(diagnostics.messages(), (std::vector<std::string>{" PATH set successfully ", failed[0], failed[1], failed[0], failed[1]}));
 }
 
 // --- Lifecycle -------------------------------------------------------------------------------
@@ -184,22 +170,16 @@ void recordUnregisterAll() { events.push_back("UnregisterAll"); }
 void failingRegisterAll() { throw XlfGeneralException("Could not get library name"); }
 void failingUnregisterAll() { throw std::runtime_error("host gone"); }
 
-struct RecordingAction : MacroAction {
-    explicit RecordingAction(std::string name) : name_(std::move(name)) {}
-    void execute() override { events.push_back(name_ + " under '" + (*current)->statusBar() + "'"); }
-    std::string name_;
-};
-
-struct ThrowingAction : MacroAction {
-    void execute() override { throw 42; }
-};
-
-// Adds the action to the list for the time of the test.
+// An action on the list of `List` for its lifetime that records its run, or without a name throws.
 template <class List>
-struct Added {
-    explicit Added(MacroAction* action) : action_(action) { singleton<MacroCache<List>>::instance().add(action); }
-    ~Added() { singleton<MacroCache<List>>::instance().remove(action_); }
-    MacroAction* action_;
+struct Action : MacroAction {
+    explicit Action(std::string name) : name_(std::move(name)) { singleton<MacroCache<List>>::instance().add(this); }
+    ~Action() override { singleton<MacroCache<List>>::instance().remove(this); }
+    void execute() override {
+        if (name_.empty()) throw 42;  // anything thrown, of any type
+        events.push_back(name_ + " under '" + (*current)->statusBar() + "'");
+    }
+    std::string name_;
 };
 
 class Lifecycle : public ::testing::Test {
@@ -221,16 +201,19 @@ protected:
 };
 
 TEST_F(Lifecycle, OpenRegistersUnderAStatusMessageThenRunsTheOpenActions) {
-    RecordingAction action("open action");
-    Added<Open> added(&action);
+    Action<Open> action("open action");
     EXPECT_EQ(xlAutoOpen(), 1);
     EXPECT_TRUE(XlfExcel::HasInstance());
     EXPECT_EQ(events, (std::vector<std::string>{"RegisterAll under Registering library...", "open action under ''"}));
+    // Without hooks nothing is registered, nor unregistered.
+    SetRegistrationHooks(nullptr, nullptr);
+    events.clear();
+    EXPECT_EQ(xlAutoRemove() + xlAutoClose() + xlAutoOpen(), 3);
+    EXPECT_EQ(events, std::vector<std::string>{"open action under ''"});
 }
 
 TEST_F(Lifecycle, AFailureInOpenReturnsZeroAndStopsThere) {
-    RecordingAction action("open action");
-    Added<Open> added(&action);
+    Action<Open> action("open action");
     SetRegistrationHooks(&failingRegisterAll, &recordUnregisterAll);
     EXPECT_EQ(xlAutoOpen(), 0);
     EXPECT_EQ(host_->statusBar(), "Registering library...");
@@ -239,44 +222,27 @@ TEST_F(Lifecycle, AFailureInOpenReturnsZeroAndStopsThere) {
     EXPECT_EQ(xlAutoOpen(), 0);
     EXPECT_TRUE(events.empty());
     host_->options().failing.clear();
-    ThrowingAction throwing;
-    Added<Open> addedThrowing(&throwing);
-    EXPECT_EQ(xlAutoOpen(), 0);  // anything thrown, of any type
-}
-
-TEST_F(Lifecycle, NoHooksMeansNothingRegistered) {
-    SetRegistrationHooks(nullptr, nullptr);
-    EXPECT_EQ(xlAutoOpen(), 1);
-    EXPECT_EQ(xlAutoRemove(), 1);
-    EXPECT_EQ(xlAutoClose(), 1);
-    EXPECT_TRUE(events.empty());
+    Action<Open> throwing("");
+    EXPECT_EQ(xlAutoOpen(), 0);
 }
 
 TEST_F(Lifecycle, CloseWithoutRemoveKeepsTheRegistrationsRemoveThenCloseUnregistersOnce) {
     ASSERT_EQ(xlAutoOpen(), 1);
-    RecordingAction removeAction("remove action"), closeAction("close action");
-    Added<Remove> addedRemove(&removeAction);
-    Added<Close> addedClose(&closeAction);
+    Action<Remove> removeAction("remove action");
+    Action<Close> closeAction("close action");
     events.clear();
-    {
-        CapturedDiagnostics diagnostics;
-        EXPECT_EQ(xlAutoClose(), 1);
-        EXPECT_EQ(diagnostics.messages(), std::vector<std::string>{"Releasing resources"});
-    }
-    EXPECT_EQ(events, std::vector<std::string>{"close action under ''"});
+    CapturedDiagnostics diagnostics;
+    EXPECT_EQ(xlAutoClose(), 1);
     EXPECT_FALSE(XlfExcel::HasInstance());
     EXPECT_EQ(TempMemory::ArenaSize(), 0u);
-
+    EXPECT_EQ(events, std::vector<std::string>{"close action under ''"});
     ASSERT_EQ(xlAutoOpen(), 1);
     events.clear();
-    {
-        CapturedDiagnostics diagnostics;
-        EXPECT_EQ(xlAutoRemove(), 1);
-        EXPECT_TRUE(IsBeingRemoved());
-        EXPECT_EQ(xlAutoClose(), 1);
-        EXPECT_EQ(diagnostics.messages(), (std::vector<std::string>{"Addin being unloaded", "Releasing resources"}));
-    }
+    EXPECT_EQ(xlAutoRemove(), 1);
+    EXPECT_TRUE(IsBeingRemoved());
+    EXPECT_EQ(xlAutoClose(), 1);
     EXPECT_EQ(events, (std::vector<std::string>{"remove action under ''", "close action under ''", "UnregisterAll"}));
+    EXPECT_EQ(diagnostics.messages(), (std::vector<std::string>{"Releasing resources", "Addin being unloaded", "Releasing resources"}));
     // Added again and closed without removal: the new registrations stay.
     events.clear();
     ASSERT_EQ(xlAutoOpen(), 1);
@@ -287,22 +253,14 @@ TEST_F(Lifecycle, CloseWithoutRemoveKeepsTheRegistrationsRemoveThenCloseUnregist
 TEST_F(Lifecycle, CloseAndRemoveSwallowEveryFailure) {
     ASSERT_EQ(xlAutoOpen(), 1);
     SetRegistrationHooks(&recordRegisterAll, &failingUnregisterAll);
-    {
-        CapturedDiagnostics diagnostics;
-        SetBeingRemoved();
-        EXPECT_EQ(xlAutoClose(), 1);
-        EXPECT_EQ(diagnostics.messages(),
-                  (std::vector<std::string>{"Releasing resources", "Something bad happened in xlAutoClose"}));
-    }
+    CapturedDiagnostics diagnostics;
+    SetBeingRemoved();
+    EXPECT_EQ(xlAutoClose(), 1);
     ResetBeingRemoved();
-    ThrowingAction throwing;
-    Added<Remove> added(&throwing);
-    {
-        CapturedDiagnostics diagnostics;
-        EXPECT_EQ(xlAutoRemove(), 1);
-        EXPECT_EQ(diagnostics.messages(),
-                  (std::vector<std::string>{"Addin being unloaded", "Something bad happened in xlAutoRemove"}));
-    }
+    Action<Remove> throwing("");
+    EXPECT_EQ(xlAutoRemove(), 1);
+    EXPECT_EQ(diagnostics.messages(), (std::vector<std::string>{"Releasing resources", "Something bad happened in xlAutoClose",
+                                                                "Addin being unloaded", "Something bad happened in xlAutoRemove"}));
     EXPECT_FALSE(IsBeingRemoved());  // the flag is set only after the actions ran
     xlGenDoc();                      // does nothing
 }

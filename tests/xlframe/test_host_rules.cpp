@@ -2,14 +2,16 @@
 
 #include <algorithm>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/xlframe/cases.hpp"
 #include "xlframe/xl_excel.hpp"
 
 namespace xlframe {
 namespace {
+
+using testing::rows;
 
 using platform::WindowInfo;
 
@@ -19,41 +21,6 @@ WindowInfo window(std::uintptr_t handle, std::string className, std::optional<st
     info.className = std::move(className);
     info.title = std::move(title);
     return info;
-}
-
-// The rows of one section of the tables of cases (cases.txt beside this file, compiled in).
-std::vector<std::vector<std::string>> rows(const std::string& section) {
-    static const std::string text =
-#include "xlframe_cases.inc"
-        ;
-    std::vector<std::vector<std::string>> out;
-    std::istringstream lines(text);
-    bool inside = false;
-    for (std::string line; std::getline(lines, line);) {
-        if (line.empty() || line[0] == '#' || line[0] == '[') {
-            if (!line.empty() && line[0] == '[') inside = line.rfind("[" + section + "]", 0) == 0;
-            continue;
-        }
-        if (!inside) continue;
-        std::vector<std::string>& fields = out.emplace_back(1);
-        for (std::size_t i = 0; i < line.size(); ++i) {
-            const char c = line[i];
-            const std::size_t star = line.find('*', i), close = line.find('}', i);
-            if (c == '|') {
-                if (!fields.back().empty() && fields.back().back() == ' ') fields.back().pop_back();
-                fields.emplace_back();
-                i += i + 1 < line.size() && line[i + 1] == ' ';
-            } else if (c == '\\' && i + 1 < line.size() && (line[i + 1] == 't' || line[i + 1] == 'n')) {
-                fields.back() += line[++i] == 't' ? '\t' : '\n';
-            } else if (c == '{' && star < close && close != std::string::npos) {
-                fields.back().append(std::stoul(line.substr(i + 1, star - i - 1)), line[star + 1]);
-                i = close;
-            } else {
-                fields.back() += c;
-            }
-        }
-    }
-    return out;
 }
 
 TEST(FunctionWizardRule, DecidesOnTheFirstReadableWizardWindow) {
@@ -70,12 +37,9 @@ TEST(FunctionWizardRule, DecidesOnTheFirstReadableWizardWindow) {
 // --- Main window -----------------------------------------------------------------------------
 
 TEST(MainWindowRule, MatchesLowBitsAndClassNameCutToSixCharacters) {
-    const std::vector<WindowInfo> windows = {
-        window(0x12345678, "XLMAIN", "Book1"),     // other low bits
-        window(0xABCD0001, "EXCEL7", "Book1"),     // right bits, other class
-        window(0x77770001, "xlmain2", "Book2"),    // right bits, "xlmain" after the cut
-        window(0x88880001, "XLMAIN", "Book3"),
-    };
+    // other low bits; right bits, other class; right bits, "xlmain" after the cut; the same again
+    const std::vector<WindowInfo> windows = {window(0x12345678, "XLMAIN", "Book1"), window(0xABCD0001, "EXCEL7", "Book1"),
+                                             window(0x77770001, "xlmain2", "Book2"), window(0x88880001, "XLMAIN", "Book3")};
     EXPECT_EQ(FindMainWindow(windows, 0x0001), std::optional<std::uintptr_t>(0x77770001));
     EXPECT_EQ(FindMainWindow(windows, 0x5678), std::optional<std::uintptr_t>(0x12345678));
     // Only the low 16 bits of the host's answer count.
@@ -98,17 +62,6 @@ TEST(HelpFileRule, BesideOrInTheParentFolder) {
         EXPECT_EQ(FindHelpFile(c[1], &fakeExists), c[2]) << c[0];
     }
     existingFiles.clear();
-}
-
-TEST(HelpFileRule, AsksForTheBesideFileFirst) {
-    static std::vector<std::string> asked;
-    asked.clear();
-    const auto record = [](const std::string& path) {
-        asked.push_back(path);
-        return false;
-    };
-    EXPECT_EQ(FindHelpFile(R"(C:\addins\Tavirune.xll)", +record), "");
-    EXPECT_EQ(asked, (std::vector<std::string>{R"(C:\addins\Tavirune.chm)", R"(C:\addins\..\Tavirune.chm)"}));
 }
 
 // --- PATH value ------------------------------------------------------------------------------

@@ -62,9 +62,8 @@ TEST_F(Registration, OrderHelpTopicsAndReplacement) {
     // Loading again builds new descriptors under new identifiers.
     const auto first = registry.Functions().at("a.mid");
     registry.RegisterAll(context);
-    EXPECT_NE(registry.Functions().at("a.mid").get(), first.get());
-    EXPECT_EQ(registry.Functions().at("a.mid")->GetRegisterId(), h->find("a.mid")->id);
-    EXPECT_NE(first->GetRegisterId(), h->find("a.mid")->id);
+    const auto again = registry.Functions().at("a.mid");
+    EXPECT_TRUE(again != first && again->GetRegisterId() == h->find("a.mid")->id && first->GetRegisterId() != again->GetRegisterId());
 }
 
 TEST_F(Registration, RejectedRegistrationIsReportedAndUnregisteringSkipsIt) {
@@ -73,28 +72,23 @@ TEST_F(Registration, RejectedRegistrationIsReportedAndUnregisteringSkipsIt) {
     // A later registration the host refuses: reported, and no identifier.
     h->options().rejectRegistration = xlretFailed;
     registry.AddFunction(record("f.b"));
-    {
-        DiagnosticCapture capture;
-        registry.RegisterAll(context);
-        const std::vector<std::string> messages = capture.messages();
-        EXPECT_EQ(messages, (std::vector<std::string>{"Error 32 while registering f.a", "Error 32 while registering f.b",
-                                                      "Error 32 while registering f.c"}));
-        EXPECT_EQ(capture.text().rfind("registration.cpp(", 0), 0u) << capture.text();
-    }
+    DiagnosticCapture capture;
+    registry.RegisterAll(context);
+    EXPECT_EQ(capture.messages(), (std::vector<std::string>{"Error 32 while registering f.a", "Error 32 while registering f.b",
+                                                            "Error 32 while registering f.c"}));
+    EXPECT_EQ(capture.text().rfind("registration.cpp(", 0), 0u) << capture.text();
     for (const auto& entry : registry.Functions()) EXPECT_EQ(entry.second->GetRegisterId(), -1.0) << entry.first;
     h->options().rejectRegistration.reset();
     registry.RegisterAll(context);
     h->clearRecords();
     registry.UnregisterAll();
     // Each name deleted, then its registration removed, in byte order.
-    std::vector<std::string> calls;
-    for (const host::HostCall& call : h->calls()) calls.push_back(std::to_string(call.function) + " " + call.detail);
-    const std::string setName = std::to_string(xlfSetName) + " ", unregister = std::to_string(xlfUnregister) + " ";
-    EXPECT_EQ(calls, (std::vector<std::string>{setName + "f.a", unregister + "1003", setName + "f.b", unregister + "1004",
-                                               setName + "f.c", unregister + "1005"}));
+    std::string calls;
+    for (const host::HostCall& call : h->calls()) calls += (call.function == xlfSetName ? " name " : " id ") + call.detail;
+    EXPECT_EQ(calls, " name f.a id 1003 name f.b id 1004 name f.c id 1005");
     for (const auto& entry : registry.Functions()) EXPECT_EQ(entry.second->GetRegisterId(), -1.0);
     registry.UnregisterAll();  // nothing left to unregister
-    EXPECT_EQ(h->calls().size(), calls.size());
+    EXPECT_EQ(h->calls().size(), 6u);
 }
 
 TEST_F(Registration, EmptyLibraryPathStopsRegistration) {
@@ -109,11 +103,11 @@ TEST_F(Registration, EmptyLibraryPathStopsRegistration) {
 TEST(RegistrationLimits, HelpTextsAreLimitedByTheOperandsOfOneCall) {
     TempMemory::EntryGuard guard;
     std::vector<std::string> names, helps;
-    for (int i = 0; i < 250; ++i) {
-        names.push_back(std::string("a").append(std::to_string(i)));
+    static const char* table[250][3];
+    for (std::size_t i = 0; i < 250; ++i) {
+        names.push_back(std::string("a").append(std::to_string(i)));  // not "a" + ...: a false restrict warning at -O3
         helps.push_back(std::string(" help ").append(std::to_string(i)));
     }
-    static const char* table[250][3];
     for (std::size_t i = 0; i < 250; ++i) table[i][0] = names[i].c_str(), table[i][1] = helps[i].c_str(), table[i][2] = "B";
     for (const auto& [version, given, passed] :
          std::initializer_list<std::tuple<int, int, int>>{{11, 25, 20}, {11, 20, 20}, {16, 250, 245}, {16, 19, 19}}) {
@@ -173,9 +167,8 @@ TEST(RegistrationTexts, LongArgumentNameWarnsOnly) {
              {"abcdefghijklmnopqrs", true}, {"abcdefghijklmnopqr", false}, {"", false}}) {
         DiagnosticCapture capture;
         const XlfArgDesc argument(name, " help ", "XLF_OPER");
-        const std::vector<std::string> expected = {"Argument name \"" + name +
-                                                   "\" may be too long to fit the in the function wizard"};
-        EXPECT_EQ(capture.messages(), warns ? expected : std::vector<std::string>{}) << name;
+        EXPECT_EQ(capture.text().find("Argument name \"" + name + "\" may be too long to fit the in the function wizard\n"),
+                  warns ? capture.text().find("): ") + 3 : std::string::npos) << name;
         EXPECT_EQ(argument.GetName() + argument.GetComment() + argument.GetType(), name + " help XLF_OPER");
     }
 }

@@ -70,10 +70,8 @@ TYPED_TEST(OperTest, ValueReadsTruncateSaturateAndCoerce) {
 TYPED_TEST(OperTest, ValueReadsFailWithComposedTexts) {
     auto& m = this->make_;
     CaptureErr err;
-    const std::pair<TypeParam*, std::string> causes[] = {{&m.missing(), "parameter is missing"},
-                                                         {&m.nil(), "parameter is nil"},
-                                                         {&m.error(xlerrNA), "parameter is error"},
-                                                         {&m.ascii("abc"), "command failed"}};
+    const std::pair<TypeParam*, std::string> causes[] = {{&m.missing(), "parameter is missing"}, {&m.nil(), "parameter is nil"},
+                                                         {&m.error(xlerrNA), "parameter is error"}, {&m.ascii("abc"), "command failed"}};
     for (const auto& [record, cause] : causes) {
         const XlfOper r(op(*record));
         EXPECT_EQ(failureText([&] { r.ReadDouble("pd"); }), cause + ", pd Conversion to Double");

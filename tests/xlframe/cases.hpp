@@ -16,11 +16,8 @@ inline std::vector<std::vector<std::string>> rows(const std::string& section) {
     std::istringstream lines(text);
     bool inside = false;
     for (std::string line; std::getline(lines, line);) {
-        if (line.empty() || line[0] == '#' || line[0] == '[') {
-            if (!line.empty() && line[0] == '[') inside = line.rfind("[" + section + "]", 0) == 0;
-            continue;
-        }
-        if (!inside) continue;
+        if (!line.empty() && line[0] == '[') inside = line.rfind("[" + section + "]", 0) == 0;
+        if (!inside || line.empty() || line[0] == '#' || line[0] == '[') continue;
         std::vector<std::string>& fields = out.emplace_back(1);
         for (std::size_t i = 0; i < line.size(); ++i) {
             const char c = line[i];

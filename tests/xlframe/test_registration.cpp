@@ -33,119 +33,66 @@ RegistrationRecord record(const char* name, const char* description = " descript
                               false, false, false);
 }
 
+// A host of version 16 opened, and an empty registry.
 class Registration : public ::testing::Test {
 protected:
     TempMemory::EntryGuard guard_;  // what the records hand to the host lives here
+    AttachedHost h;
+    HostContext context = (h.open(), CurrentHost());
+    ExcelFunctionRegistrationRegistry registry;
 };
-
-// Every text of one registration, under each generation.
-TEST_F(Registration, RecordsReachTheHostWholeUnderEachVersion) {
-    struct Case {
-        int version;
-        const char* type;
-        const char* lastHelp;
-    };
-    for (const Case& c : {Case{16, "QQQBBB$", " numBuckets help . "}, Case{12, "QQQBBB$", " numBuckets help . "},
-                          Case{11, "PPPBBB", " numBuckets help . "}}) {
-        AttachedHost h({.version = c.version});
-        ExcelFunctionRegistrationRegistry registry;
-        registry.AddFunction(record("Test.rocCurveIndividual", " roc "));
-        h.open();
-        registry.RegisterAll(CurrentHost());
-        ASSERT_EQ(h->registrations().size(), 1u) << c.version;
-        const host::Registration& r = h->registrations()[0];
-        EXPECT_EQ(r.module, "/addins/Tavirune.xll");
-        EXPECT_EQ(r.procedure, "xlentry");
-        EXPECT_EQ(r.typeText, c.type);
-        EXPECT_EQ(r.name, "Test.rocCurveIndividual");
-        EXPECT_EQ(r.argumentText, "scores, indicators, scoreIndex, outputIndex, numBuckets");
-        EXPECT_EQ(r.macroType, 1);
-        EXPECT_EQ(r.category, "Test Category");
-        EXPECT_EQ(r.helpTopic, "");
-        EXPECT_EQ(r.description, " roc ");
-        EXPECT_EQ(r.argumentHelp, (std::vector<std::string>{" scores help ", " indicators help ", " scoreIndex help ",
-                                                            " outputIndex help ", c.lastHelp}));
-        EXPECT_EQ(registry.Functions().at("Test.rocCurveIndividual")->GetRegisterId(), r.id);
-    }
-}
 
 // Functions in byte order of their names (upper case first), then the commands, numbered on for their help topics;
 // a later record of a name replaces the earlier one; the help identifier overrides the topic.
 TEST_F(Registration, OrderHelpTopicsAndReplacement) {
-    AttachedHost h;
-    HostContext context = (h.open(), CurrentHost());
     context.helpFile = "/addins/Tavirune.chm";
-    ExcelFunctionRegistrationRegistry registry;
     for (const char* name : {"b.zeta", "a.mid", "B.alpha", "Z.upper"}) registry.AddFunction(record(name));
     registry.AddFunction(record("b.zeta", " second "));
     registry.AddFunction(record("c.custom", " d ", "custom!7"));
     registry.AddFunction(record("c.auto", " d ", "auto"));
     registry.AddCommand(std::make_shared<XlfCmdDesc>("xlcommand", "c.command", " command "));
     registry.RegisterAll(context);
-    struct Row {
-        const char* name;
-        const char* topic;
-        int macroType;
-    };
-    const std::vector<Row> expected = {
-        {"B.alpha", "/addins/Tavirune.chm!1", 1}, {"Z.upper", "/addins/Tavirune.chm!2", 1},
-        {"a.mid", "/addins/Tavirune.chm!3", 1},   {"b.zeta", "/addins/Tavirune.chm!4", 1},
-        {"c.auto", "/addins/Tavirune.chm!5", 1},  {"c.custom", "custom!7", 1},
-        {"c.command", "/addins/Tavirune.chm!7", 2},
-    };
-    ASSERT_EQ(h->registrations().size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(h->registrations()[i].name, expected[i].name);
-        EXPECT_EQ(h->registrations()[i].helpTopic, expected[i].topic) << expected[i].name;
-        EXPECT_EQ(h->registrations()[i].macroType, expected[i].macroType) << expected[i].name;
-    }
+    std::vector<std::string> got;
+    for (const host::Registration& r : h->registrations()) got.push_back(r.name + " " + r.helpTopic + " " + std::to_string(r.macroType));
+    EXPECT_EQ(got, (std::vector<std::string>{"B.alpha /addins/Tavirune.chm!1 1", "Z.upper /addins/Tavirune.chm!2 1",
+                                             "a.mid /addins/Tavirune.chm!3 1", "b.zeta /addins/Tavirune.chm!4 1",
+                                             "c.auto /addins/Tavirune.chm!5 1", "c.custom custom!7 1",
+                                             "c.command /addins/Tavirune.chm!7 2"}));
     EXPECT_EQ(h->find("b.zeta")->description, " second ");
     // Loading again builds new descriptors under new identifiers.
     const auto first = registry.Functions().at("a.mid");
     registry.RegisterAll(context);
-    EXPECT_NE(registry.Functions().at("a.mid").get(), first.get());
-    EXPECT_EQ(registry.Functions().at("a.mid")->GetRegisterId(), h->find("a.mid")->id);
-    EXPECT_NE(first->GetRegisterId(), h->find("a.mid")->id);
+    const auto again = registry.Functions().at("a.mid");
+    EXPECT_TRUE(again != first && again->GetRegisterId() == h->find("a.mid")->id && first->GetRegisterId() != again->GetRegisterId());
 }
 
 TEST_F(Registration, RejectedRegistrationIsReportedAndUnregisteringSkipsIt) {
-    AttachedHost h;
-    const HostContext context = (h.open(), CurrentHost());
-    ExcelFunctionRegistrationRegistry registry;
     for (const char* name : {"f.c", "f.a"}) registry.AddFunction(record(name));
     registry.RegisterAll(context);
     // A later registration the host refuses: reported, and no identifier.
     h->options().rejectRegistration = xlretFailed;
     registry.AddFunction(record("f.b"));
-    {
-        DiagnosticCapture capture;
-        registry.RegisterAll(context);
-        const std::vector<std::string> messages = capture.messages();
-        EXPECT_EQ(messages, (std::vector<std::string>{"Error 32 while registering f.a", "Error 32 while registering f.b",
-                                                      "Error 32 while registering f.c"}));
-        EXPECT_EQ(capture.text().rfind("registration.cpp(", 0), 0u) << capture.text();
-    }
+    DiagnosticCapture capture;
+    registry.RegisterAll(context);
+    EXPECT_EQ(capture.messages(), (std::vector<std::string>{"Error 32 while registering f.a", "Error 32 while registering f.b",
+                                                            "Error 32 while registering f.c"}));
+    EXPECT_EQ(capture.text().rfind("registration.cpp(", 0), 0u) << capture.text();
     for (const auto& entry : registry.Functions()) EXPECT_EQ(entry.second->GetRegisterId(), -1.0) << entry.first;
     h->options().rejectRegistration.reset();
     registry.RegisterAll(context);
     h->clearRecords();
     registry.UnregisterAll();
     // Each name deleted, then its registration removed, in byte order.
-    std::vector<std::string> calls;
-    for (const host::HostCall& call : h->calls()) calls.push_back(std::to_string(call.function) + " " + call.detail);
-    const std::string setName = std::to_string(xlfSetName) + " ", unregister = std::to_string(xlfUnregister) + " ";
-    EXPECT_EQ(calls, (std::vector<std::string>{setName + "f.a", unregister + "1003", setName + "f.b", unregister + "1004",
-                                               setName + "f.c", unregister + "1005"}));
+    std::string calls;
+    for (const host::HostCall& call : h->calls()) calls += (call.function == xlfSetName ? " name " : " id ") + call.detail;
+    EXPECT_EQ(calls, " name f.a id 1003 name f.b id 1004 name f.c id 1005");
     for (const auto& entry : registry.Functions()) EXPECT_EQ(entry.second->GetRegisterId(), -1.0);
     registry.UnregisterAll();  // nothing left to unregister
-    EXPECT_EQ(h->calls().size(), calls.size());
+    EXPECT_EQ(h->calls().size(), 6u);
 }
 
 TEST_F(Registration, EmptyLibraryPathStopsRegistration) {
-    AttachedHost h;
-    HostContext context = (h.open(), CurrentHost());
     context.libraryPath.clear();
-    ExcelFunctionRegistrationRegistry registry;
     registry.AddFunction(record("f.a"));
     DiagnosticCapture capture;
     EXPECT_EQ(testing::failureText([&] { registry.RegisterAll(context); }), "Could not get library name");
@@ -153,13 +100,14 @@ TEST_F(Registration, EmptyLibraryPathStopsRegistration) {
     EXPECT_TRUE(h->registrations().empty());
 }
 
-TEST_F(Registration, HelpTextsAreLimitedByTheOperandsOfOneCall) {
+TEST(RegistrationLimits, HelpTextsAreLimitedByTheOperandsOfOneCall) {
+    TempMemory::EntryGuard guard;
     std::vector<std::string> names, helps;
-    for (int i = 0; i < 250; ++i) {
-        names.push_back(std::string("a").append(std::to_string(i)));
+    static const char* table[250][3];
+    for (std::size_t i = 0; i < 250; ++i) {
+        names.push_back(std::string("a").append(std::to_string(i)));  // not "a" + ...: a false restrict warning at -O3
         helps.push_back(std::string(" help ").append(std::to_string(i)));
     }
-    static const char* table[250][3];
     for (std::size_t i = 0; i < 250; ++i) table[i][0] = names[i].c_str(), table[i][1] = helps[i].c_str(), table[i][2] = "B";
     for (const auto& [version, given, passed] :
          std::initializer_list<std::tuple<int, int, int>>{{11, 25, 20}, {11, 20, 20}, {16, 250, 245}, {16, 19, 19}}) {
@@ -184,20 +132,14 @@ TEST(RegistrationTexts, TypeTextPerHostVersionAndFlags) {
     FunctionFlags none, threadSafe, all;
     threadSafe.threadSafe = true;
     all.isVolatile = all.threadSafe = all.asynchronous = all.macroSheetEquivalent = all.clusterSafe = true;
-    struct Case {
-        std::string returnCode;
-        std::vector<std::string> arguments;
-        int version;
-        FunctionFlags flags;
-        std::string expected;
-    };
-    const std::vector<Case> cases = {
+    const std::tuple<const char*, std::vector<std::string>, int, FunctionFlags, const char*> cases[] = {
         {"Q", {"Q", "Q", "B"}, 12, threadSafe, "QQQB$"}, {"P", {"P", "B"}, 11, threadSafe, "PPB"},
         {"Q", {}, 16, threadSafe, "Q$"},                 {"Q", {"Q"}, 16, none, "QQ"},
         {"Q", {"Q", "B"}, 14, all, ">QBX!$&#"},          {"Q", {"Q", "B"}, 13, all, "QQB!$#"},
         {"P", {"P", "B"}, 11, all, "PPB!#"},
     };
-    for (const Case& c : cases) EXPECT_EQ(TypeText(c.returnCode, c.arguments, c.version, c.flags), c.expected) << c.expected;
+    for (const auto& [code, arguments, version, flags, expected] : cases)
+        EXPECT_EQ(TypeText(code, arguments, version, flags), expected);
     // The descriptor's own translation of symbolic codes and flags, and its procedure name.
     const RegistrationRecord async("xlentry", "f.a", " d ", "Test Category", rocArguments, 5, false, true, "XLF_XLOPER",
                                    "", true, false, true);
@@ -225,17 +167,10 @@ TEST(RegistrationTexts, LongArgumentNameWarnsOnly) {
              {"abcdefghijklmnopqrs", true}, {"abcdefghijklmnopqr", false}, {"", false}}) {
         DiagnosticCapture capture;
         const XlfArgDesc argument(name, " help ", "XLF_OPER");
-        const std::vector<std::string> expected = {"Argument name \"" + name +
-                                                   "\" may be too long to fit the in the function wizard"};
-        EXPECT_EQ(capture.messages(), warns ? expected : std::vector<std::string>{}) << name;
+        EXPECT_EQ(capture.text().find("Argument name \"" + name + "\" may be too long to fit the in the function wizard\n"),
+                  warns ? capture.text().find("): ") + 3 : std::string::npos) << name;
         EXPECT_EQ(argument.GetName() + argument.GetComment() + argument.GetType(), name + " help XLF_OPER");
     }
-}
-
-TEST(RegistrationTexts, RecordAddsItselfToTheRegistry) {
-    const RegistrationRecord r = record("Registration.selfAdded");
-    const auto names = Registry().RecordNames();
-    EXPECT_NE(std::find(names.begin(), names.end(), "Registration.selfAdded"), names.end());
 }
 
 }  // namespace

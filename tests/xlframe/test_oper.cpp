@@ -49,6 +49,7 @@ TYPED_TEST(OperTest, ValueReadsTruncateSaturateAndCoerce) {
     const std::tuple<TypeParam&, double, bool, int> cases[] = {
         {m.number(2.9), 2.9, true, 2},        {m.number(-2.9), -2.9, true, -2},    {m.number(0.0), 0.0, false, 0},
         {m.number(1e300), 1e300, true, most}, {m.number(-1e300), -1e300, true, least}, {m.integer(-7), -7.0, true, -7},
+        {m.number(2147483646.5), 2147483646.5, true, most - 1}, {m.number(-2147483647.5), -2147483647.5, true, least + 1},
         {m.integer(0), 0.0, false, 0},        {m.boolean(true), 1.0, true, 1},     {m.boolean(false), 0.0, false, 0},
         {m.ascii("12.9"), 12.9, true, 12},    {m.array(1, 2, {m.number(4.5), m.number(1)}), 4.5, true, 4},
     };

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -84,8 +83,12 @@ TEST(DiagnosticStream, RedirectorAnnouncesItselfAndRestoresThePreviousBuffer) {
     }
     // What was still buffered went to the debugger at unload, not to the old buffer.
     ASSERT_EQ(received.size(), 2u);
-    EXPECT_TRUE(std::regex_match(received[0], std::regex(R"(win32_streambuf\.cpp\(\d+\): Stream redirected to MSVC debugger\n)")))
-        << received[0];
+    // std::regex trips GCC's uninitialised-use warning under the sanitizers: the line's parts by hand.
+    const std::string& line = received[0];
+    const std::string head = "win32_streambuf.cpp(", tail = "): Stream redirected to MSVC debugger\n";
+    EXPECT_TRUE(line.size() > head.size() + tail.size() && line.starts_with(head) && line.ends_with(tail) &&
+                line.find_first_not_of("0123456789", head.size()) == line.size() - tail.size())
+        << line;
     EXPECT_EQ(received[1], "pending at unload");
     EXPECT_EQ(asStream.rdbuf(), original);
     stream << "after";

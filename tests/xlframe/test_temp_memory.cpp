@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -36,6 +38,8 @@ TEST(TempMemory, BlocksGrowByTheRuleAndTheOutermostEntryKeepsOnlyTheNewest) {
         EXPECT_EQ(TempMemory::ArenaSize(), 8192u + 12400u);
         TempMemory::GetMemory(16);  // max(12400 + 16 + 4096, 18600) = 18600
         EXPECT_EQ(TempMemory::ArenaSize(), 8192u + 12400u + 18600u);
+        // A size whose rounding up would wrap around is refused, never served small.
+        EXPECT_THROW(TempMemory::GetMemory(std::numeric_limits<std::size_t>::max() - 3), std::bad_alloc);
     }
     {
         TempMemory::EntryGuard guard;

@@ -6,12 +6,6 @@
 
 namespace Korvanth::Calibration {
 
-Spiegelhalter spiegelhalter(std::span<const double> pd, std::span<const int> indicators) {
-    Spiegelhalter sums;
-    for (std::size_t i = 0; i < pd.size(); ++i) addDebtor(sums, pd[i], indicators[i]);
-    return sums;
-}
-
 Grades grades(std::span<const double> pd, std::span<const int> defaults, std::span<const int> survivals) {
     Grades g;
     for (std::size_t i = 0; i < pd.size(); ++i) {

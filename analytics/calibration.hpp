@@ -19,7 +19,7 @@ struct Spiegelhalter {
     double expected = 0;       // sum of p (1 - p)
     double variance = 0;       // sum of (1 - 2p)^2 p (1 - p)
 };
-// One debtor's terms, added in the order spiegelhalter adds them.
+// One debtor's terms, added debtor by debtor in row order.
 inline void addDebtor(Spiegelhalter& sums, double pd, int indicator) {
     const double error = indicator - pd;
     const double pq = pd * (1.0 - pd);
@@ -28,7 +28,6 @@ inline void addDebtor(Spiegelhalter& sums, double pd, int indicator) {
     sums.expected += pq;
     sums.variance += skew * skew * pq;
 }
-Spiegelhalter spiegelhalter(std::span<const double> pd, std::span<const int> indicators);
 
 // Per grade: PD, defaults and survivals. A grade without debtors, or whose PD of 0 or 1 came true
 // for every debtor, carries no random term and stays out of the Hosmer-Lemeshow sum and its

@@ -50,6 +50,19 @@ void fillSpiegelhalter(CellMatrix& result, const Spiegelhalter& sums, double cou
     }
 }
 
+// Checks each debtor and adds its terms, in row order: the first bad row decides the text.
+template <class Indicator>
+Spiegelhalter checkedSums(std::size_t n, const double* p, Indicator indicator) {
+    Spiegelhalter sums;
+    for (std::size_t i = 0; i < n; ++i) {
+        const int flag = indicator(i);
+        if (!isProbability(p[i])) fail("At least one default probability is not in [0,1]");
+        if (flag != 0 && flag != 1) fail("At least one of the indicators is not Zero or One");
+        Calibration::addDebtor(sums, p[i], flag);
+    }
+    return sums;
+}
+
 CellMatrix individualTable(const Spiegelhalter& sums, std::size_t debtors) {
     CellMatrix result(2, 6);
     result(0, 0) = "Calibration";
@@ -76,12 +89,7 @@ CellMatrix calibrationTestIndividual(const CellMatrix& defaultProbabilities, con
         const std::vector<int> y = rows.integers(0);
         const std::vector<double> p = rows.numbers(1);
         const std::size_t n = rows.size();
-
-        for (std::size_t i = 0; i < n; ++i) {
-            if (!isProbability(p[i])) fail("At least one default probability is not in [0,1]");
-            if (y[i] != 0 && y[i] != 1) fail("At least one of the indicators is not Zero or One");
-        }
-        return individualTable(Calibration::spiegelhalter(p, y), n);
+        return individualTable(checkedSums(n, p.data(), [&](std::size_t i) { return y[i]; }), n);
     });
 }
 
@@ -97,15 +105,8 @@ CellMatrix calibrationTestIndividual(const NumberRange& defaultProbabilities, co
     }
     return guardWorksheet([&] {
         const std::size_t n = p.rows * p.columns;
-        Spiegelhalter sums;
-        for (std::size_t i = 0; i < n; ++i) {
-            const double pd = p.numbers[i];
-            const int flag = xlframe::truncateToInt32(y.numbers[i]);
-            if (!isProbability(pd)) fail("At least one default probability is not in [0,1]");
-            if (flag != 0 && flag != 1) fail("At least one of the indicators is not Zero or One");
-            Calibration::addDebtor(sums, pd, flag);
-        }
-        return individualTable(sums, n);
+        const auto flag = [&](std::size_t i) { return xlframe::truncateToInt32(y.numbers[i]); };
+        return individualTable(checkedSums(n, p.numbers, flag), n);
     });
 }
 

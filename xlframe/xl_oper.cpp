@@ -152,16 +152,6 @@ CellMatrix IXlfOperShared::toCellMatrix(LPXLFOPER op, bool /*inCallMemory*/) con
     return cells;
 }
 
-bool IXlfOperShared::readNumbers(LPXLFOPER op, std::size_t count, double* out) const {
-    const std::size_t columnCount = columns(op);
-    for (std::size_t i = 0; i < count; ++i) {
-        LPXLFOPER element = this->element(op, i / columnCount, i % columnCount);
-        if ((xltype(element) & (xltypeMask | xlbitXLFree)) != xltypeNum) return false;
-        out[i] = numberOf(element);
-    }
-    return true;
-}
-
 void IXlfOperShared::fromCellMatrix(LPXLFOPER op, const CellMatrix& cells) const {
     makeArray(op, cells.Rows(), cells.Columns());
     if ((xltype(op) & xltypeMask) != xltypeMulti) return;

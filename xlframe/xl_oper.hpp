@@ -72,9 +72,9 @@ public:
     // cell; the defaults go through the operations above. With `inCallMemory`, an array's cells
     // may be made in the calling thread's temporary memory (see XlfOper::ReadCellMatrixForCall).
     virtual CellMatrix toCellMatrix(LPXLFOPER op, bool inCallMemory) const;
-    // The elements of an array record (count of them) as numbers into `out`; false as soon as
-    // one is not a number.
-    virtual bool readNumbers(LPXLFOPER op, std::size_t count, double* out) const;
+    // The elements of an array record (count of them) as numbers into `out`; false when one is
+    // not a number. Only per generation: a call per cell would undo what it is for.
+    virtual bool readNumbers(LPXLFOPER op, std::size_t count, double* out) const = 0;
     virtual void fromCellMatrix(LPXLFOPER op, const CellMatrix& cells) const;
 };
 

@@ -8,6 +8,7 @@
 #include <limits>
 #include <new>
 #include <numeric>
+#include <span>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -80,13 +81,13 @@ void requireBothOutcomes(const RankedRating& r) {
     requireBothOutcomes(r.totalDefaults, r.totalSurvivals);
 }
 
-Buckets individualBuckets(const std::vector<double>& scores, const std::vector<int>& indicators, int scoreIndex) {
-    const std::size_t n = scores.size();
-    Flags defaulted(n);
-    for (std::size_t i = 0; i < n; ++i) defaulted[i] = indicators[i] != 0;
-    const RankedRating r = rankRating(rankScores(scores), defaulted);
-    requireBothOutcomes(r);
-    return rankedBuckets(r, scoreIndex);
+CellMatrix individualRocTable(std::span<const double> scores, const Flags& defaulted, int scoreIndex, int outputIndex,
+                              int numBuckets) {
+    const RankedRating ranked = rankRating(rankScores(scores), defaulted);
+    requireBothOutcomes(ranked);
+    const Buckets b = rankedBuckets(ranked, scoreIndex);
+    const RocStatistics r = computeRocStatistics(b, outputIndex == 1 ? numBuckets : 0, maxSheetRows - 3);
+    return rocTable(r, outputIndex == 1);
 }
 
 }  // namespace
@@ -95,9 +96,33 @@ CellMatrix rocCurveIndividual(const CellMatrix& scores, const CellMatrix& indica
                               int numBuckets) {
     return guardWorksheet([&] {
         const IndividualData data = readIndividual(scores, indicators, scoreIndex, outputIndex);
-        const Buckets b = individualBuckets(data.scores, data.indicators, scoreIndex);
-        const RocStatistics r = computeRocStatistics(b, outputIndex == 1 ? numBuckets : 0, maxSheetRows - 3);
-        return rocTable(r, outputIndex == 1);
+        Flags defaulted(data.indicators.size());
+        for (std::size_t i = 0; i < defaulted.size(); ++i) defaulted[i] = data.indicators[i] != 0;
+        return individualRocTable(data.scores, defaulted, scoreIndex, outputIndex, numBuckets);
+    });
+}
+
+CellMatrix rocCurveIndividual(const NumberRange& scores, const NumberRange& indicators, int scoreIndex, int outputIndex,
+                              int numBuckets) {
+    const NumberRange& s = scores;
+    const NumberRange& y = indicators;
+    // Two vectors of numbers alike in shape, with valid switches, pass every check on the cells
+    // and keep every row: the scores are used as read. Anything else goes the long way.
+    if (s.numbers == nullptr || y.numbers == nullptr || s.rows != y.rows || s.columns != y.columns ||
+        (s.rows != 1 && s.columns != 1) || (scoreIndex != 0 && scoreIndex != 1) || (outputIndex != 0 && outputIndex != 1)) {
+        CellMatrix sCells, yCells;
+        return rocCurveIndividual(cellsOf(s, sCells), cellsOf(y, yCells), scoreIndex, outputIndex, numBuckets);
+    }
+    return guardWorksheet([&] {
+        const std::size_t n = s.rows * s.columns;
+        Flags defaulted(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::int32_t flag = xlframe::truncateToInt32(y.numbers[i]);
+            if (flag != 0 && flag != 1) fail("At least one indicator is not Zero or One");
+            defaulted[i] = static_cast<std::uint8_t>(flag);
+        }
+        return individualRocTable(std::span<const double>(s.numbers, n), defaulted, scoreIndex, outputIndex,
+                                  numBuckets);
     });
 }
 

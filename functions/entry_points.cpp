@@ -114,8 +114,10 @@ XLL_EXPORT LPXLFOPER xlrocCurveAggregate(LPXLFOPER scores, LPXLFOPER numDefaults
 
 XLL_EXPORT LPXLFOPER xlrocCurveIndividual(LPXLFOPER scores, LPXLFOPER indicators, double scoreIndex, double outputIndex,
                                           double numBuckets) {
-    return call<&Korvanth::rocCurveIndividual>(Range{scores, "scores"}, Range{indicators, "indicators"},
-                                               Flag{scoreIndex}, Flag{outputIndex}, Flag{numBuckets});
+    using Of = xlframe::CellMatrix (*)(const Korvanth::NumberRange&, const Korvanth::NumberRange&, int, int, int);
+    return call<static_cast<Of>(&Korvanth::rocCurveIndividual)>(Numbers{scores, "scores"},
+                                                                Numbers{indicators, "indicators"}, Flag{scoreIndex},
+                                                                Flag{outputIndex}, Flag{numBuckets});
 }
 
 XLL_EXPORT LPXLFOPER xljeffreysTest(LPXLFOPER defaultProbabilities, LPXLFOPER numDefaults, LPXLFOPER numDebtors) {

@@ -23,6 +23,9 @@ struct NumberRange {
 // Discriminatory power.
 CellMatrix rocCurveIndividual(const CellMatrix& scores, const CellMatrix& indicators, int scoreIndex, int outputIndex,
                               int numBuckets);
+// The same from the entry point, with each range read as numbers where every cell is one.
+CellMatrix rocCurveIndividual(const NumberRange& scores, const NumberRange& indicators, int scoreIndex, int outputIndex,
+                              int numBuckets);
 CellMatrix rocCurveAggregate(const CellMatrix& scores, const CellMatrix& numDefaults, const CellMatrix& numSurvivals,
                              int scoreIndex, int outputIndex);
 CellMatrix aurocDifferenceIndividual(const CellMatrix& scoresRating1, const CellMatrix& scoresRating2,

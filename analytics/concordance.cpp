@@ -36,6 +36,63 @@ private:
     std::vector<std::uint32_t, UnsetAllocator<std::uint32_t>> tree_;
 };
 
+// The same weights kept as sums per block of 64 positions and within each block: a query reads
+// two numbers instead of walking the tree, an insertion adds along its block and to every later
+// block's sum. For many queries against few insertions, as with few defaults among many survivals.
+class BlockedWeights {
+public:
+    static constexpr std::size_t width = 64;
+    explicit BlockedWeights(std::size_t n) : within_((n / width + 1) * width, 0), before_(n / width + 1, 0) {}
+    void add(std::size_t position, std::uint32_t weight) {
+        const std::size_t block = position / width;
+        for (std::size_t i = position + 1; i < (block + 1) * width; ++i) within_[i] += weight;
+        for (std::size_t b = block + 1; b < before_.size(); ++b) before_[b] += weight;
+    }
+    std::int64_t below(std::size_t end) const { return std::int64_t{before_[end / width]} + within_[end]; }
+
+private:
+    std::vector<std::uint32_t> within_;  // weight in the block before each position
+    std::vector<std::uint32_t> before_;  // weight in the blocks before each block
+};
+
+// With the lower groups' defaults weighing 2 and group r's 1, a survival's correction is
+// (weight below b) - (weight above b): twice the weight below b plus the weight at b, the
+// weights' sum below b's place plus that below the next place, less the total.
+template <class Weights, class Starts>
+std::int64_t sweepCount(Weights weights, std::size_t places, std::size_t depth, const RankedRating& one,
+                        const Starts& dStart, const Starts& sStart, const Ranks& dPlace, const Ranks& sPlace) {
+    const std::size_t u1 = one.ranks.distinct.size();
+    Counts weight(places, 0), prefix;
+    std::int64_t total = 0, count = 0;
+    auto insertGroup = [&](std::size_t r) {
+        for (std::size_t k = dStart[r]; k < dStart[r + 1]; ++k) {
+            ++weight[dPlace[k]];
+            weights.add(dPlace[k], 1);
+        }
+        total += one.defaults[r];
+    };
+    for (std::size_t r = 0; r < u1; ++r) {
+        insertGroup(r);
+        const std::size_t first = sStart[r], end = sStart[r + 1];
+        std::int64_t sum = 0;
+        if ((end - first) * depth > places) {
+            // A long run of tied survivals reads a prefix table instead of querying the weights.
+            prefix.resize(places + 1);
+            prefix[0] = 0;
+            for (std::size_t c = 0; c < places; ++c) prefix[c + 1] = prefix[c] + weight[c];
+            for (std::size_t k = first; k < end; ++k) sum += prefix[sPlace[k] / 2] + prefix[sPlace[k] / 2 + sPlace[k] % 2];
+        } else {
+            for (std::size_t k = first; k < end; ++k) {
+                const std::int64_t lower = weights.below(sPlace[k] / 2);
+                sum += lower + (sPlace[k] % 2 != 0 ? weights.below(sPlace[k] / 2 + 1) : lower);
+            }
+        }
+        count += sum - static_cast<std::int64_t>(end - first) * total;
+        insertGroup(r);
+    }
+    return count;
+}
+
 }  // namespace
 
 // The pairs and triples terms from both ratings' ranks. The debtors are grouped by their rating-1
@@ -127,39 +184,15 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
         for (std::uint32_t& b : sPlace) b = static_cast<std::uint32_t>(2 * placeOf(b) + holds(b));
     }
 
-    // With the lower groups' defaults weighing 2 and group r's 1, a survival's correction is
-    // (weight below b) - (weight above b): twice the weight below b plus the weight at b, the
-    // tree's weight below b's place plus that below the next place, less the total.
-    Counts weight(places, 0), prefix;
-    WeightTree tree(places, 2 * static_cast<std::uint64_t>(nd));  // each default goes in twice
-    std::int64_t total = 0;
+    // The survivals' corrections for rating 1 from the tree, or from the blocks where an
+    // insertion's adds cost no more than a few queries' steps; both hold the same integers.
     const std::size_t depth = static_cast<std::size_t>(std::bit_width(places));
-    auto insertGroup = [&](std::size_t r) {
-        for (std::size_t k = dStart[r]; k < dStart[r + 1]; ++k) {
-            ++weight[dPlace[k]];
-            tree.add(dPlace[k], 1);
-        }
-        total += one.defaults[r];
-    };
-    for (std::size_t r = 0; r < u1; ++r) {
-        insertGroup(r);
-        const std::size_t first = sStart[r], end = sStart[r + 1];
-        std::int64_t sum = 0;
-        if ((end - first) * depth > places) {
-            // A long run of tied survivals reads a prefix table instead of querying the tree.
-            prefix.resize(places + 1);
-            prefix[0] = 0;
-            for (std::size_t c = 0; c < places; ++c) prefix[c + 1] = prefix[c] + weight[c];
-            for (std::size_t k = first; k < end; ++k) sum += prefix[sPlace[k] / 2] + prefix[sPlace[k] / 2 + sPlace[k] % 2];
-        } else {
-            for (std::size_t k = first; k < end; ++k) {
-                const std::int64_t lower = tree.below(sPlace[k] / 2);
-                sum += lower + (sPlace[k] % 2 != 0 ? tree.below(sPlace[k] / 2 + 1) : lower);
-            }
-        }
-        count += sum - static_cast<std::int64_t>(end - first) * total;
-        insertGroup(r);
-    }
+    if (2 * static_cast<std::size_t>(nd) * (places / BlockedWeights::width + BlockedWeights::width) <=
+        4 * depth * static_cast<std::size_t>(ns))
+        count += sweepCount(BlockedWeights(places), places, depth, one, dStart, sStart, dPlace, sPlace);
+    else
+        count += sweepCount(WeightTree(places, 2 * static_cast<std::uint64_t>(nd)), places, depth, one, dStart, sStart,
+                            dPlace, sPlace);  // each default goes in twice
     t.count = count;
 
     // The signed counts per rank: those above it minus those below it.

@@ -77,7 +77,7 @@ TEST(Ranking, LongProbesAndManyDistinctKeysFallBackToSorting) {
     }
 }
 
-// Random ratings with heavy ties, and ones with many defaults and few survivals per score; keys
+// Random ratings with heavy ties, and ones with many defaults or many survivals per score; keys
 // whose hashes collide, so that ranking sorts them, tied or all distinct.
 TEST(Concordance, PairsAndTriplesEqualTheSumsOverEveryDebtor) {
     std::mt19937 gen(2024);
@@ -85,9 +85,10 @@ TEST(Concordance, PairsAndTriplesEqualTheSumsOverEveryDebtor) {
     for (std::uint64_t k = 0; colliding.size() < 700; ++k)
         if (mixKey(k) >> 52 == 0) colliding.push_back(k);
     for (int trial = 0; trial < 2000; ++trial) {
-        const bool large = trial % 4 == 0;
-        const std::size_t nd = large ? 300 + gen() % 300 : gen() % 12, ns = gen() % 12;
-        const std::size_t range = large ? 50 + gen() % 500 : 1 + gen() % 4;
+        const bool large = trial % 4 == 0, manySurvivals = trial % 4 == 2;
+        const std::size_t nd = large ? 300 + gen() % 300 : gen() % 12;
+        const std::size_t ns = manySurvivals ? 300 + gen() % 300 : gen() % 12;
+        const std::size_t range = large || manySurvivals ? 50 + gen() % 500 : 1 + gen() % 4;
         std::vector<std::uint64_t> d1(nd), d2(nd), s1(ns), s2(ns);
         for (auto* v : {&d1, &d2, &s1, &s2})
             for (auto& x : *v) x = trial % 8 == 4 ? colliding[gen() % range] : gen() % range;

@@ -196,6 +196,32 @@ CellMatrix differenceTable(const Rating& r1, const Rating& r2, double nd, double
     return result;
 }
 
+// The test from each rating's scores (scoresOf(0) and scoresOf(1)) and the defaults. Whatever
+// either rating's ROC would reject, it reports alike; running out of memory reaches the guard.
+template <class ScoresOf>
+CellMatrix differenceOfRatings(ScoresOf scoresOf, const Flags& defaulted, int scoreIndex) {
+    RankedRating ranked1, ranked2;
+    Rating r1{}, r2{};
+    try {
+        ranked1 = rankRating(rankScores(scoresOf(0)), defaulted);
+        ranked2 = rankRating(rankScores(scoresOf(1)), defaulted);
+        requireBothOutcomes(ranked1);
+        r1 = rating(rankedRocStatistics(ranked1, scoreIndex));
+        r2 = rating(rankedRocStatistics(ranked2, scoreIndex));
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (...) {
+        return textResult(unknownErrorText);
+    }
+    const PairsTerms terms = pairsTerms(ranked1, ranked2, defaulted);
+    const double nd = static_cast<double>(ranked1.totalDefaults);
+    const double ns = static_cast<double>(defaulted.size()) - nd;
+    const double pds = static_cast<double>(terms.count) / (ns * nd);
+    const double pdds = terms.survivalTriple / (nd * nd * ns);
+    const double pssd = terms.defaultTriple / (ns * ns * nd);
+    return differenceTable(r1, r2, nd, ns, pds, pdds, pssd);
+}
+
 }  // namespace
 
 CellMatrix aurocDifferenceIndividual(const CellMatrix& scoresRating1, const CellMatrix& scoresRating2,
@@ -217,33 +243,46 @@ CellMatrix aurocDifferenceIndividual(const CellMatrix& scoresRating1, const Cell
                                {scoresRating2, "scores", "scores of rating 2"},
                                {indicators, "indicators"}},
                               scoresRating1.Columns() == 1);
-        const std::size_t n = rows.size();
-        Flags defaulted(n);
-        RankedRating ranked1, ranked2;
-        Rating r1{}, r2{};
+        Flags defaulted(rows.size());
         try {
             const std::vector<int> y = rows.integers(2);
-            for (std::size_t i = 0; i < n; ++i) {
+            for (std::size_t i = 0; i < defaulted.size(); ++i) {
                 if (y[i] != 0 && y[i] != 1) fail("");
                 defaulted[i] = static_cast<std::uint8_t>(y[i]);
             }
-            ranked1 = rankRating(rankScores(rows.numbers(0)), defaulted);
-            ranked2 = rankRating(rankScores(rows.numbers(1)), defaulted);
-            requireBothOutcomes(ranked1);
-            r1 = rating(rankedRocStatistics(ranked1, scoreIndex));
-            r2 = rating(rankedRocStatistics(ranked2, scoreIndex));
         } catch (const std::bad_alloc&) {
             throw;
         } catch (...) {
             return textResult(unknownErrorText);
         }
-        const PairsTerms terms = pairsTerms(ranked1, ranked2, defaulted);
-        const double nd = static_cast<double>(ranked1.totalDefaults);
-        const double ns = static_cast<double>(n) - nd;
-        const double pds = static_cast<double>(terms.count) / (ns * nd);
-        const double pdds = terms.survivalTriple / (nd * nd * ns);
-        const double pssd = terms.defaultTriple / (ns * ns * nd);
-        return differenceTable(r1, r2, nd, ns, pds, pdds, pssd);
+        return differenceOfRatings([&](std::size_t k) { return rows.numbers(k); }, defaulted, scoreIndex);
+    });
+}
+
+CellMatrix aurocDifferenceIndividual(const NumberRange& scoresRating1, const NumberRange& scoresRating2,
+                                     const NumberRange& indicators, int scoreIndex) {
+    const NumberRange& s1 = scoresRating1;
+    const NumberRange& s2 = scoresRating2;
+    const NumberRange& y = indicators;
+    // Three vectors of numbers alike in shape keep every row and pass every check on the cells:
+    // the scores are ranked as read. Anything else goes the long way.
+    if (s1.numbers == nullptr || s2.numbers == nullptr || y.numbers == nullptr || s1.rows != y.rows ||
+        s1.columns != y.columns || s2.rows != y.rows || s2.columns != y.columns || (y.rows != 1 && y.columns != 1) ||
+        (scoreIndex != 0 && scoreIndex != 1)) {
+        CellMatrix cells1, cells2, yCells;
+        return aurocDifferenceIndividual(cellsOf(s1, cells1), cellsOf(s2, cells2), cellsOf(y, yCells), scoreIndex);
+    }
+    return guardWorksheet([&] {
+        const std::size_t n = y.rows * y.columns;
+        Flags defaulted(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::int32_t flag = xlframe::truncateToInt32(y.numbers[i]);
+            if (flag != 0 && flag != 1) return textResult(unknownErrorText);
+            defaulted[i] = static_cast<std::uint8_t>(flag);
+        }
+        return differenceOfRatings(
+            [&](std::size_t k) { return std::span<const double>((k == 0 ? s1 : s2).numbers, n); }, defaulted,
+            scoreIndex);
     });
 }
 

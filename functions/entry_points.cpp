@@ -28,9 +28,11 @@ XLL_EXPORT LPXLFOPER xlaurocDifferenceAggregate(LPXLFOPER scores, LPXLFOPER matr
 
 XLL_EXPORT LPXLFOPER xlaurocDifferenceIndividual(LPXLFOPER scoresRating1, LPXLFOPER scoresRating2, LPXLFOPER indicators,
                                                  double scoreIndex) {
-    return call<&Korvanth::aurocDifferenceIndividual>(Range{scoresRating1, "scoresRating1"},
-                                                      Range{scoresRating2, "scoresRating2"},
-                                                      Range{indicators, "indicators"}, Flag{scoreIndex});
+    using Of = xlframe::CellMatrix (*)(const Korvanth::NumberRange&, const Korvanth::NumberRange&,
+                                       const Korvanth::NumberRange&, int);
+    return call<static_cast<Of>(&Korvanth::aurocDifferenceIndividual)>(
+        Numbers{scoresRating1, "scoresRating1"}, Numbers{scoresRating2, "scoresRating2"},
+        Numbers{indicators, "indicators"}, Flag{scoreIndex});
 }
 
 XLL_EXPORT LPXLFOPER xlcalibrationDifferenceAggregate(LPXLFOPER defaultProbabilities, LPXLFOPER matrixDefaults,

@@ -30,6 +30,9 @@ CellMatrix rocCurveAggregate(const CellMatrix& scores, const CellMatrix& numDefa
                              int scoreIndex, int outputIndex);
 CellMatrix aurocDifferenceIndividual(const CellMatrix& scoresRating1, const CellMatrix& scoresRating2,
                                      const CellMatrix& indicators, int scoreIndex);
+// The same from the entry point, with each range read as numbers where every cell is one.
+CellMatrix aurocDifferenceIndividual(const NumberRange& scoresRating1, const NumberRange& scoresRating2,
+                                     const NumberRange& indicators, int scoreIndex);
 CellMatrix aurocDifferenceAggregate(const CellMatrix& scores, const CellMatrix& matrixDefaults,
                                     const CellMatrix& matrixSurvivals, int scoreIndex);
 CellMatrix adjustedPowerStat(const CellMatrix& scores, const CellMatrix& shadowPDs, int scoreIndex);

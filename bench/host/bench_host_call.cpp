@@ -1,4 +1,4 @@
-// rocCurveIndividual and calibrationTestIndividual on full columns (1,048,576 rows) through the
+// rocCurveIndividual, aurocDifferenceIndividual and calibrationTestIndividual on full columns (1,048,576 rows) through the
 // stand-in host, against the worksheet functions alone, with each side's share of the difference
 // measured apart: the stand-in host building the argument records from a sheet's cells (as the
 // command-line host passes them), and the add-in's own conversions of records to cell tables and
@@ -80,6 +80,24 @@ void BM_RocCurveIndividualAlone(benchmark::State& state) {
         benchmark::DoNotOptimize(Korvanth::rocCurveIndividual(p.scoreCells, p.indicatorCells, 0, 1, 100));
 }
 BENCHMARK(BM_RocCurveIndividualAlone)->Unit(benchmark::kMillisecond);
+
+// The PDs as the second rating.
+void BM_AurocDifferenceIndividualThroughTheHost(benchmark::State& state) {
+    const Portfolio& p = portfolio();
+    host::StandInHost& h = loadedHost();
+    const host::Registration* f = h.find("Korvanth.Tavirune.aurocDifferenceIndividual");
+    const std::vector<host::Argument> arguments = {host::Argument::fromSource(p.scores), host::Argument::fromSource(p.pds),
+                                                   host::Argument::fromSource(p.indicators), host::Argument::fromValue(0.0)};
+    for (auto _ : state) benchmark::DoNotOptimize(h.call(*f, arguments));
+}
+BENCHMARK(BM_AurocDifferenceIndividualThroughTheHost)->Unit(benchmark::kMillisecond);
+
+void BM_AurocDifferenceIndividualAlone(benchmark::State& state) {
+    const Portfolio& p = portfolio();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(Korvanth::aurocDifferenceIndividual(p.scoreCells, p.pdCells, p.indicatorCells, 0));
+}
+BENCHMARK(BM_AurocDifferenceIndividualAlone)->Unit(benchmark::kMillisecond);
 
 void BM_CalibrationTestIndividualThroughTheHost(benchmark::State& state) {
     const Portfolio& p = portfolio();

@@ -121,14 +121,7 @@ Buckets rankedBuckets(const RankedRating& r, int scoreIndex) {
 RocStatistics rankedRocStatistics(const RankedRating& r, int scoreIndex) {
     const std::int64_t nd = r.totalDefaults, ns = r.totalSurvivals;
     RocSums sums;
-    // Most buckets of scores that rarely tie hold one debtor: the share of one is the reciprocal,
-    // which 1 / n gives as 1.0 / n does, without a division per bucket.
-    const double oneDefault = 1.0 / static_cast<double>(nd), oneSurvival = 1.0 / static_cast<double>(ns);
-    auto share = [](double count, double one, std::int64_t total) {
-        return count == 0 ? 0.0 : count == 1 ? one : count / static_cast<double>(total);
-    };
-    walkRankedBuckets(r, scoreIndex,
-                      [&](double d, double s) { sums.addShares(share(d, oneDefault, nd), share(s, oneSurvival, ns)); });
+    walkRankedBuckets(r, scoreIndex, [&](double d, double s) { sums.add(d, s, nd, ns); });
     return sums.finish(nd, ns);
 }
 

@@ -41,10 +41,8 @@ public:
     // A bucket of d defaults and s survivals, its shares and cumulated shares made as Buckets::add
     // makes them, of `defaults` and `survivals` in all.
     void add(double d, double s, std::int64_t defaults, std::int64_t survivals) {
-        addShares(d / static_cast<double>(defaults), s / static_cast<double>(survivals));
-    }
-    // The same with the shares given.
-    void addShares(double pk, double qk) {
+        const double pk = d / static_cast<double>(defaults);
+        const double qk = s / static_cast<double>(survivals);
         add(pk, qk, buckets_ == 0 ? pk : pending_.hitRate + pk, buckets_ == 0 ? qk : pending_.falseAlarmRate + qk);
     }
     // The AUROC and its interval (no curve) after at least one bucket.

@@ -1,4 +1,5 @@
-// The formula reader: names, references, literals, omitted arguments and every message.
+// The formula reader: names, references, literals and omitted arguments; its messages are
+// worksheet cases of the command (tests/cli/e2e/formula_messages).
 #include "cli/formula.hpp"
 
 #include <gtest/gtest.h>
@@ -84,65 +85,6 @@ TEST(ParseReference, Forms) {
         EXPECT_EQ(r.lastColumn, c.lastColumn) << "line " << c.line;
         EXPECT_EQ(r.wholeColumns, c.wholeColumns) << "line " << c.line;
         EXPECT_EQ(r.wholeRows, c.wholeRows) << "line " << c.line;
-    }
-}
-
-struct BadCase {
-    int line;
-    const char* text;
-    const char* message;
-};
-
-TEST(ParseFormula, BadFormulasNamePosition) {
-    const BadCase cases[] = {
-        {__LINE__, "=", "formula = at position 2: expected a function name"},
-        {__LINE__, "=1+2", "formula =1+2 at position 2: expected a function name"},
-        {__LINE__, "=total", "formula =total at position 7: expected \"(\" after the function name total"},
-        {__LINE__, "=total(A1", "formula =total(A1 at position 10: the formula ends before its closing \")\""},
-        {__LINE__, "=total(A1 B2)", "formula =total(A1 B2) at position 11: expected \",\" or \")\""},
-        {__LINE__, "=total(A1) x", "formula =total(A1) x at position 12: unexpected text after the closing \")\""},
-        {__LINE__, "=total(\"abc)", "formula =total(\"abc) at position 8: a quoted text has no closing quote"},
-        {__LINE__, "=total(A0)", "formula =total(A0) at position 8: bad reference \"A0\": rows run from 1 to 1048576"},
-        {__LINE__, "=total(A1048577)",
-         "formula =total(A1048577) at position 8: bad reference \"A1048577\": rows run from 1 to 1048576"},
-        {__LINE__, "=total(XFE1)", "formula =total(XFE1) at position 8: bad reference \"XFE1\": columns end at XFD"},
-        {__LINE__, "=total(scores)",
-         "formula =total(scores) at position 8: bad reference \"scores\": expected a cell such as A1"},
-        {__LINE__, "=total(A)",
-         "formula =total(A) at position 8: bad reference \"A\": a column needs a row, as in A1, or a range such as "
-         "A:A"},
-        {__LINE__, "=total(A1:B)",
-         "formula =total(A1:B) at position 8: bad reference \"A1:B\": both ends of a range must be cells (A1:B2), "
-         "columns "
-         "(A:B) or rows (1:2)"},
-        {__LINE__, "=total(A1:)",
-         "formula =total(A1:) at position 8: bad reference \"A1:\": expected a cell such as A1"},
-        {__LINE__, "=total('data!A1)",
-         "formula =total('data!A1) at position 8: a quoted sheet name has no closing quote"},
-        {__LINE__, "=total(#WHAT?)", "formula =total(#WHAT?) at position 8: unknown error value \"#WHAT?\""},
-        {__LINE__, "=total(1.2.3)", "formula =total(1.2.3) at position 8: bad number \"1.2.3\""},
-        {__LINE__, "=total(sum(A1))",
-         "formula =total(sum(A1)) at position 8: a function call cannot be an argument here; compute sum in a cell of "
-         "its "
-         "own and refer to it"},
-        {__LINE__, "=total({1,2;3})",
-         "formula =total({1,2;3}) at position 8: the rows of an array constant differ in length"},
-        {__LINE__, "=total({1,A1})",
-         "formula =total({1,A1}) at position 11: an array constant holds only numbers, texts, TRUE/FALSE and error "
-         "values"},
-        {__LINE__, "=total(@)", "formula =total(@) at position 8: unexpected \"@\""},
-        {__LINE__, "=total({1,@})",
-         "formula =total({1,@}) at position 11: an array constant holds only numbers, texts, TRUE/FALSE and error "
-         "values"},
-        {__LINE__, "=total({1,", "formula =total({1, at position 11: an array constant has no closing \"}\""},
-    };
-    for (const auto& c : cases) {
-        try {
-            cli::parseFormula(c.text);
-            ADD_FAILURE() << "line " << c.line << ": no error";
-        } catch (const cli::FormulaError& error) {
-            EXPECT_EQ(std::string(error.what()), c.message) << "line " << c.line;
-        }
     }
 }
 

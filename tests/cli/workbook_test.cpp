@@ -1,5 +1,7 @@
 // Binding formulas to registrations and recalculating workbooks: spills, blocked spills,
-// dependency order, circular references, and results independent of the thread count.
+// dependency order, and results independent of the thread count. Finding functions by name, the
+// messages of binding and circular references are worksheet cases of the command
+// (tests/cli/e2e/formula_messages, calc_cycles, calc_circular).
 #include <gtest/gtest.h>
 
 #include "cli/output.hpp"
@@ -40,19 +42,6 @@ std::string evaluate(cli::Workbook& workbook, const std::string& formula) {
     return cli::writeCsv(calculation.evaluate({bound}).at(0));
 }
 
-TEST(FindFunction, PrefixIsOptionalAndCaseIgnored) {
-    const FakeFunctions functions;
-    for (const char* name : {"total", "TOTAL", "Korvanth.Tavirune.total", "korvanth.tavirune.Total"}) {
-        const auto* found = cli::findFunction(functions.registrations(), name);
-        ASSERT_NE(found, nullptr) << name;
-        EXPECT_EQ(found->name, "Korvanth.Tavirune.total");
-    }
-    EXPECT_EQ(cli::findFunction(functions.registrations(), "Korvanth.total"), nullptr);
-    EXPECT_EQ(cli::requiredArguments(*cli::findFunction(functions.registrations(), "options")), 1u);
-    EXPECT_EQ(cli::argumentNames(*cli::findFunction(functions.registrations(), "fill")),
-              (std::vector<std::string>{"rows", "columns", "value"}));
-}
-
 TEST(Bind, ArgumentsAsWritten) {
     auto workbook = book({{"data", "1,2\n3,4\n5,6\n\n"}, {"other", "10\n20\n"}});
     EXPECT_EQ(evaluate(workbook, "=total(A1:B3)"), "21\n");
@@ -68,37 +57,6 @@ TEST(Bind, ArgumentsAsWritten) {
     EXPECT_EQ(evaluate(workbook, "=options(1)"), "3\n");  // left-out optional arguments still reach the host
     EXPECT_EQ(evaluate(workbook, "=version()"), "1.0\n");
     EXPECT_EQ(evaluate(workbook, "=echo(#DIV/0!)"), "#DIV/0!\n");
-}
-
-TEST(Bind, BadFormulasNamePosition) {
-    const auto workbook = book({{"data", "1,2\n"}});
-    const std::pair<const char*, const char*> cases[] = {
-        {"=rocCurve(A1)", "formula =rocCurve(A1) at position 2: unknown function \"rocCurve\""},
-        {"=total(A1,B1)",
-         "formula =total(A1,B1) at position 11: too many arguments: Korvanth.Tavirune.total takes 1 argument"},
-        {"=version(1)",
-         "formula =version(1) at position 10: too many arguments: Korvanth.Tavirune.version takes 0 arguments"},
-        {"=fill(1)",
-         "formula =fill(1) at position 8: too few arguments: Korvanth.Tavirune.fill takes 3 arguments; missing: "
-         "columns, value"},
-        {"=options()",
-         "formula =options() at position 10: too few arguments: Korvanth.Tavirune.options takes 3 arguments; missing: "
-         "x"},
-        {"=total(nope!A1)",
-         "formula =total(nope!A1) at position 8: bad reference: no sheet named \"nope\" (sheets: data)"},
-    };
-    const FakeFunctions functions;
-    for (const auto& [formula, message] : cases) {
-        try {
-            workbook.bind(cli::parseFormula(formula), functions.registrations(), 0);
-            ADD_FAILURE() << formula << ": no error";
-        } catch (const cli::FormulaError& error) {
-            EXPECT_EQ(std::string(error.what()), message) << formula;
-        }
-    }
-    // A whole sheet over one cell costs one cell.
-    auto big = book({{"big", "1\n"}});
-    EXPECT_EQ(evaluate(big, "=shape(A1:XFD1048576)"), "1,1\n");
 }
 
 struct CalcCase {
@@ -128,21 +86,6 @@ TEST(Calculation, SpillsOrderAndBlocking) {
         {__LINE__, "=echo(#N/A),=kinds(A1,1,2)\n", "#N/A,RSS\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(computed(book({{"book", c.sheet}})), c.expected) << "line " << c.line;
-}
-
-TEST(Calculation, CircularReferencesGiveRefErrors) {
-    std::vector<std::string> warnings;
-    EXPECT_EQ(computed(book({{"book", "=total(B1),=total(A1),5\n"}}), 1, &warnings), "#REF!,#REF!,5\n");
-    EXPECT_EQ(warnings, std::vector<std::string>{"book.csv: circular reference between book!A1, book!B1"});
-    EXPECT_EQ(computed(book({{"book", "=total(A1:A2)\n1\n"}}), 1, &warnings), "#REF!\n1\n");
-    EXPECT_EQ(warnings, std::vector<std::string>{"book.csv: circular reference between book!A1"});
-    // A spill into the formula's own input.
-    EXPECT_EQ(computed(book({{"book", "=echo(A2:A3)\n1\n2\n"}}), 1, &warnings), "#REF!\n1\n2\n");
-    EXPECT_EQ(warnings,
-              std::vector<std::string>{
-                  "book.csv: cell A1: circular reference: the result would spill into the formula's own input"});
-    // A formula outside the cycle reads the error.
-    EXPECT_EQ(computed(book({{"book", "=total(B1),=total(A1),=echo(A1)\n"}}), 1, &warnings), "#REF!,#REF!,#REF!\n");
 }
 
 TEST(Calculation, WaitsOnlyWhereASpillLands) {

@@ -1,7 +1,6 @@
 // A stand-in for the loaded add-in: a few functions whose results are easy to work out by hand.
 #pragma once
 
-#include <cmath>
 #include <stdexcept>
 #include <variant>
 
@@ -20,8 +19,8 @@ inline host::Registration registration(std::string name, std::string arguments, 
 }
 
 // echo(values): the range itself; total(values): the sum of its numbers; shape(values): rows and
-// columns; fill(rows, columns, value): a block; kinds(a, b, c): a text naming each argument's kind;
-// options(x, [y], [z]); version(): a text; failing(x): the host throws.
+// columns; kinds(a, b, c): a text naming each argument's kind; options(x, [y], [z]): how many
+// arguments arrive; version(): a text.
 class FakeFunctions : public FunctionTable {
    public:
     FakeFunctions() {
@@ -29,11 +28,9 @@ class FakeFunctions : public FunctionTable {
             registration("echo", "values", {" The values "}),
             registration("total", "values", {" The values "}),
             registration("shape", "values", {" The values "}),
-            registration("fill", "rows, columns, value", {" Rows ", " Columns ", " Value "}),
             registration("kinds", "a, b, c", {" A ", " B ", " C "}),
             registration("options", "x, y, z", {" X ", " OPTIONAL: y ", " OPTIONAL: z "}),
             registration("version", "", {}),
-            registration("failing", "x", {" X "}),
         };
     }
     const std::vector<host::Registration>& registrations() const override { return registrations_; }
@@ -56,14 +53,6 @@ class FakeFunctions : public FunctionTable {
             result.at(0, 1) = static_cast<double>(t.columns);
             return result;
         }
-        if (name == "fill") {
-            const auto rows = static_cast<std::size_t>(number(arguments[0]));
-            const auto columns = static_cast<std::size_t>(number(arguments[1]));
-            host::Table result(rows, columns);
-            for (auto& cell : result.cells)
-                cell = arguments[2].kind == host::Argument::Kind::Scalar ? arguments[2].scalar : host::Value{};
-            return result;
-        }
         if (name == "kinds") {
             std::string text;
             for (const auto& argument : arguments) {
@@ -74,8 +63,7 @@ class FakeFunctions : public FunctionTable {
             return scalar(text);
         }
         if (name == "options") return scalar(static_cast<double>(arguments.size()));
-        if (name == "version") return scalar(std::string("1.0"));
-        throw std::runtime_error("the entry point crashed");
+        return scalar(std::string("1.0"));
     }
 
     static host::Table scalar(host::Value value) {
@@ -86,11 +74,6 @@ class FakeFunctions : public FunctionTable {
     static host::Table table(const host::Argument& argument) {
         if (argument.kind == host::Argument::Kind::Range) return argument.table();
         return scalar(argument.scalar);
-    }
-    static double number(const host::Argument& argument) {
-        const host::Table t = table(argument);
-        const double* value = std::get_if<double>(&t.cells.at(0));
-        return value ? *value : 0.0;
     }
 
    private:

@@ -31,6 +31,15 @@ namespace {
 #if defined(__SANITIZE_THREAD__)
 inline void handOver(void* arena) noexcept { __tsan_release(arena); }
 inline void takeOver(void* arena) noexcept { __tsan_acquire(arena); }
+// The host reads a result after the call's last hand-over, so the thread's end hands its arena
+// over once more.
+struct HandOverAtEnd {
+    void* arena = nullptr;
+    ~HandOverAtEnd() {
+        if (arena != nullptr) handOver(arena);
+    }
+};
+thread_local HandOverAtEnd handOverAtEnd;
 #else
 inline void handOver(void*) noexcept {}
 inline void takeOver(void*) noexcept {}
@@ -172,6 +181,9 @@ Arena& currentArena() {
     auto made = std::make_shared<Arena>(self);
     all.list.push_back(made);
     all.slot->set(made.get());
+#if defined(__SANITIZE_THREAD__)
+    handOverAtEnd.arena = made.get();
+#endif
     return *made;
 }
 

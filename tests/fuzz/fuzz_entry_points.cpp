@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "host/standin_host.hpp"
+#include "tests/fuzz/fuzz_input.hpp"
 #include "xlframe/xlcall.hpp"
 
 namespace {
@@ -51,28 +52,13 @@ const std::string addinPath = TAVIRUNE_ADDIN;
     std::abort();
 }
 
-class Bytes {
-public:
-    Bytes(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    bool empty() const { return position_ >= size_; }
-    std::uint8_t byte() { return position_ < size_ ? data_[position_++] : 0; }
-    std::uint16_t half() { return static_cast<std::uint16_t>(byte() << 8 | byte()); }
-    std::uint32_t word() { return static_cast<std::uint32_t>(half()) << 16 | half(); }
-    std::uint64_t wide() { return static_cast<std::uint64_t>(word()) << 32 | word(); }
-
-private:
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t position_ = 0;
-};
-
 double bitsToDouble(std::uint64_t bits) {
     double value;
     std::memcpy(&value, &bits, sizeof value);
     return value;
 }
 
-double number(Bytes& in) {
+double number(fuzzing::FuzzInput& in) {
     using limits = std::numeric_limits<double>;
     static const double specials[] = {0.0, -0.0, 1.0, -1.0, 0.5, 1.9, -0.5, 2.0, 3.0, 10.0, 100.0, 0.999,
                                       1.0 + 1e-12, -1e-12, 1e-10, limits::denorm_min(), -limits::denorm_min(),
@@ -135,7 +121,7 @@ class Builder {
     using Char = typename G::Char;
 
 public:
-    Builder(Bytes& in, Memory& memory) : in_(in), memory_(memory) {}
+    Builder(fuzzing::FuzzInput& in, Memory& memory) : in_(in), memory_(memory) {}
 
     // Whether an error code outside the host's own went in (it may come back).
     bool oddErrors() const { return oddErrors_; }
@@ -335,7 +321,7 @@ private:
         record.val.mref.idSheet = (which & 0x40) != 0 ? 0 : 0x10000 + which;
     }
 
-    Bytes& in_;
+    fuzzing::FuzzInput& in_;
     Memory& memory_;
     std::size_t budget_ = std::size_t(1) << 18;
     bool oddErrors_ = false;
@@ -436,7 +422,7 @@ Session& session() {
 }
 
 template <class X>
-void run(Bytes& in, const host::Registration& function, bool wizard, std::size_t omitted) {
+void run(fuzzing::FuzzInput& in, const host::Registration& function, bool wizard, std::size_t omitted) {
     Session& s = session();
     Memory memory;
     Builder<X> build(in, memory);
@@ -464,7 +450,7 @@ void run(Bytes& in, const host::Registration& function, bool wizard, std::size_t
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Bytes in(data, size);
+    fuzzing::FuzzInput in(data, size);
     static constexpr int versions[] = {16, 12, 11};
     const int version = versions[in.byte() % 3];
     Session& s = session();

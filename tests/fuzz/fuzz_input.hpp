@@ -21,6 +21,11 @@ public:
 
     std::uint8_t byte() { return position_ < size_ ? data_[position_++] : 0; }
 
+    std::uint16_t half() {
+        const std::uint16_t high = byte();
+        return static_cast<std::uint16_t>(high << 8 | byte());
+    }
+
     std::uint32_t word() {
         std::uint32_t value = 0;
         for (int i = 0; i < 4; ++i) value = (value << 8) | byte();

@@ -10,6 +10,8 @@ using namespace Korvanth;
 
 namespace {
 
+using In = fuzzing::FuzzInput;
+
 void check(const CellMatrix& result) {
     // Touch every cell so that a table with bad storage shows up under the sanitizers.
     std::size_t kinds = 0;
@@ -18,133 +20,80 @@ void check(const CellMatrix& result) {
     if (result.Rows() * result.Columns() > 0 && kinds == static_cast<std::size_t>(-1)) std::abort();
 }
 
+void checkText(const std::string& text) {
+    if (text.empty()) std::abort();
+}
+
+// Each argument is read in its own declaration, so that the bytes are taken in argument order.
+void (*const calls[])(In&) = {
+    [](In& in) {
+        auto a = in.table(), b = in.table();
+        const int scoreIndex = in.integer(), outputIndex = in.integer(), buckets = in.integer();
+        check(rocCurveIndividual(a, b, scoreIndex, outputIndex, buckets));
+    },
+    [](In& in) {
+        auto a = in.table(), b = in.table(), c = in.table();
+        const int scoreIndex = in.integer(), outputIndex = in.integer();
+        check(rocCurveAggregate(a, b, c, scoreIndex, outputIndex));
+    },
+    [](In& in) {
+        auto a = in.table(), b = in.table(), c = in.table();
+        check(aurocDifferenceIndividual(a, b, c, in.integer()));
+    },
+    [](In& in) {
+        auto a = in.table(), b = in.table(256), c = in.table(256);
+        check(aurocDifferenceAggregate(a, b, c, in.integer()));
+    },
+    [](In& in) { auto a = in.table(), b = in.table(); check(adjustedPowerStat(a, b, in.integer())); },
+    [](In& in) { auto a = in.table(), b = in.table(); check(calibrationTestIndividual(a, b)); },
+    [](In& in) { auto a = in.table(), b = in.table(), c = in.table(); check(calibrationTestAggregate(a, b, c)); },
+    [](In& in) {
+        auto a = in.table(), b = in.table(), c = in.table();
+        check(calibrationDifferenceIndividual(a, b, c));
+    },
+    [](In& in) {
+        auto a = in.table(), b = in.table(256), c = in.table(256);
+        check(calibrationDifferenceAggregate(a, b, c));
+    },
+    [](In& in) { auto a = in.table(), b = in.table(); check(crossTabCategorical(a, b)); },
+    [](In& in) {
+        auto a = in.table(), b = in.table(), c = in.table(), d = in.table(), e = in.table();
+        check(crossTabNumerical(a, b, c, d, e));
+    },
+    [](In& in) { auto a = in.table(), b = in.table(), c = in.table(); check(mapCategoricals2Scores(a, b, c)); },
+    [](In& in) {
+        auto a = in.table(), b = in.table(), c = in.table(), d = in.table();
+        check(mapNumericals2Scores(a, b, c, d));
+    },
+    [](In& in) {
+        auto a = in.table(64), b = in.table(64), c = in.table(2048), d = in.table();
+        check(logisticRegression(a, b, c, d));
+    },
+    [](In& in) {
+        auto a = in.table(64), b = in.table(64), c = in.table(), d = in.table(), e = in.table();
+        check(lowDefaultPortfolioPD(a, b, c, d, e));
+    },
+    [](In& in) { auto a = in.table(), b = in.table(); check(generateBootstrapSample(a, b)); },
+    [](In&) { checkText(getVersion()); },
+    [](In& in) { auto a = in.table(), b = in.table(), c = in.table(); check(jeffreysTest(a, b, c)); },
+    [](In& in) { auto a = in.table(), b = in.table(), c = in.table(); check(binomialTest(a, b, c)); },
+    [](In& in) {
+        auto a = in.table(), b = in.table();
+        const int scoreIndex = in.integer();
+        check(aurocInitialComparison(a, b, scoreIndex, in.table()));
+    },
+    [](In& in) { check(herfindahlIndex(in.table())); },
+    [](In& in) { auto a = in.table(), b = in.table(); check(populationStabilityIndex(a, b)); },
+    [](In& in) { auto a = in.table(), b = in.table(); check(ksStatistic(a, b, in.integer())); },
+    [](In& in) { auto a = in.table(), b = in.table(); check(migrationMatrix(a, b)); },
+    [](In&) { checkText(getInfo()); },
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fuzzing::FuzzInput in(data, size);
-    switch (in.byte() % 25) {
-        case 0: {
-            auto a = in.table(), b = in.table();
-            const int scoreIndex = in.integer(), outputIndex = in.integer(), buckets = in.integer();
-            check(rocCurveIndividual(a, b, scoreIndex, outputIndex, buckets));
-            break;
-        }
-        case 1: {
-            auto a = in.table(), b = in.table(), c = in.table();
-            const int scoreIndex = in.integer(), outputIndex = in.integer();
-            check(rocCurveAggregate(a, b, c, scoreIndex, outputIndex));
-            break;
-        }
-        case 2: {
-            auto a = in.table(), b = in.table(), c = in.table();
-            check(aurocDifferenceIndividual(a, b, c, in.integer()));
-            break;
-        }
-        case 3: {
-            auto a = in.table(), b = in.table(256), c = in.table(256);
-            check(aurocDifferenceAggregate(a, b, c, in.integer()));
-            break;
-        }
-        case 4: {
-            auto a = in.table(), b = in.table();
-            check(adjustedPowerStat(a, b, in.integer()));
-            break;
-        }
-        case 5: {
-            auto a = in.table(), b = in.table();
-            check(calibrationTestIndividual(a, b));
-            break;
-        }
-        case 6: {
-            auto a = in.table(), b = in.table(), c = in.table();
-            check(calibrationTestAggregate(a, b, c));
-            break;
-        }
-        case 7: {
-            auto a = in.table(), b = in.table(), c = in.table();
-            check(calibrationDifferenceIndividual(a, b, c));
-            break;
-        }
-        case 8: {
-            auto a = in.table(), b = in.table(256), c = in.table(256);
-            check(calibrationDifferenceAggregate(a, b, c));
-            break;
-        }
-        case 9: {
-            auto a = in.table(), b = in.table();
-            check(crossTabCategorical(a, b));
-            break;
-        }
-        case 10: {
-            auto a = in.table(), b = in.table(), c = in.table(), d = in.table(), e = in.table();
-            check(crossTabNumerical(a, b, c, d, e));
-            break;
-        }
-        case 11: {
-            auto a = in.table(), b = in.table(), c = in.table();
-            check(mapCategoricals2Scores(a, b, c));
-            break;
-        }
-        case 12: {
-            auto a = in.table(), b = in.table(), c = in.table(), d = in.table();
-            check(mapNumericals2Scores(a, b, c, d));
-            break;
-        }
-        case 13: {
-            auto a = in.table(64), b = in.table(64), c = in.table(2048), d = in.table();
-            check(logisticRegression(a, b, c, d));
-            break;
-        }
-        case 14: {
-            auto a = in.table(64), b = in.table(64), c = in.table(), d = in.table(), e = in.table();
-            check(lowDefaultPortfolioPD(a, b, c, d, e));
-            break;
-        }
-        case 15: {
-            auto a = in.table(), b = in.table();
-            check(generateBootstrapSample(a, b));
-            break;
-        }
-        case 16:
-            if (getVersion().empty()) std::abort();
-            break;
-        case 17: {
-            auto a = in.table(), b = in.table(), c = in.table();
-            check(jeffreysTest(a, b, c));
-            break;
-        }
-        case 18: {
-            auto a = in.table(), b = in.table(), c = in.table();
-            check(binomialTest(a, b, c));
-            break;
-        }
-        case 19: {
-            auto a = in.table(), b = in.table();
-            const int scoreIndex = in.integer();
-            check(aurocInitialComparison(a, b, scoreIndex, in.table()));
-            break;
-        }
-        case 20:
-            check(herfindahlIndex(in.table()));
-            break;
-        case 21: {
-            auto a = in.table(), b = in.table();
-            check(populationStabilityIndex(a, b));
-            break;
-        }
-        case 22: {
-            auto a = in.table(), b = in.table();
-            check(ksStatistic(a, b, in.integer()));
-            break;
-        }
-        case 23: {
-            auto a = in.table(), b = in.table();
-            check(migrationMatrix(a, b));
-            break;
-        }
-        default:
-            if (getInfo().empty()) std::abort();
-            break;
-    }
+    static_assert(std::size(calls) == 25, "the seeds pick the function by the first byte modulo 25");
+    In in(data, size);
+    calls[in.byte() % std::size(calls)](in);
     return 0;
 }

@@ -2,6 +2,7 @@
 // is the mean squared error of rating 1's default probabilities different from rating 2's?
 #include <cmath>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "analytics/calibration.hpp"
@@ -56,6 +57,13 @@ CellMatrix differenceTable(const Redelmeier& sums, double count) {
     return result;
 }
 
+// Each debtor's checks, in the order of their texts.
+void checkDebtor(double p, double q, int y) {
+    if (!isProbability(p)) fail("At least one default probability of rating 1 is not in [0,1]");
+    if (!isProbability(q)) fail("At least one default probability of rating 2 is not in [0,1]");
+    if (y != 0 && y != 1) fail("At least one of the indicators is not Zero or One");
+}
+
 }  // namespace
 
 CellMatrix calibrationDifferenceIndividual(const CellMatrix& defaultProbRating1, const CellMatrix& defaultProbRating2,
@@ -80,12 +88,33 @@ CellMatrix calibrationDifferenceIndividual(const CellMatrix& defaultProbRating1,
         const std::vector<double> q = rows.numbers(2);
         const std::size_t n = rows.size();
 
-        for (std::size_t i = 0; i < n; ++i) {
-            if (!isProbability(p[i])) fail("At least one default probability of rating 1 is not in [0,1]");
-            if (!isProbability(q[i])) fail("At least one default probability of rating 2 is not in [0,1]");
-            if (y[i] != 0 && y[i] != 1) fail("At least one of the indicators is not Zero or One");
-        }
+        for (std::size_t i = 0; i < n; ++i) checkDebtor(p[i], q[i], y[i]);
         const Redelmeier sums = Calibration::redelmeier(p, q, y);
+        return differenceTable(sums, static_cast<double>(n));
+    });
+}
+
+CellMatrix calibrationDifferenceIndividual(const NumberRange& defaultProbRating1, const NumberRange& defaultProbRating2,
+                                           const NumberRange& indicators) {
+    const NumberRange& p = defaultProbRating1;
+    const NumberRange& q = defaultProbRating2;
+    const NumberRange& y = indicators;
+    // Three vectors of numbers alike in shape keep every row and pass every check on the cells:
+    // the PDs are summed as read. Anything else goes the long way.
+    if (p.numbers == nullptr || q.numbers == nullptr || y.numbers == nullptr || p.rows != y.rows ||
+        p.columns != y.columns || q.rows != y.rows || q.columns != y.columns || (y.rows != 1 && y.columns != 1)) {
+        CellMatrix pCells, qCells, yCells;
+        return calibrationDifferenceIndividual(cellsOf(p, pCells), cellsOf(q, qCells), cellsOf(y, yCells));
+    }
+    return guardWorksheet([&] {
+        const std::size_t n = y.rows * y.columns;
+        std::vector<int> flags(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            flags[i] = xlframe::truncateToInt32(y.numbers[i]);
+            checkDebtor(p.numbers[i], q.numbers[i], flags[i]);
+        }
+        const Redelmeier sums =
+            Calibration::redelmeier(std::span<const double>(p.numbers, n), std::span<const double>(q.numbers, n), flags);
         return differenceTable(sums, static_cast<double>(n));
     });
 }

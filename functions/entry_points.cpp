@@ -44,9 +44,11 @@ XLL_EXPORT LPXLFOPER xlcalibrationDifferenceAggregate(LPXLFOPER defaultProbabili
 
 XLL_EXPORT LPXLFOPER xlcalibrationDifferenceIndividual(LPXLFOPER defaultProbRating1, LPXLFOPER defaultProbRating2,
                                                        LPXLFOPER indicators) {
-    return call<&Korvanth::calibrationDifferenceIndividual>(Range{defaultProbRating1, "defaultProbRating1"},
-                                                            Range{defaultProbRating2, "defaultProbRating2"},
-                                                            Range{indicators, "indicators"});
+    using Of = xlframe::CellMatrix (*)(const Korvanth::NumberRange&, const Korvanth::NumberRange&,
+                                       const Korvanth::NumberRange&);
+    return call<static_cast<Of>(&Korvanth::calibrationDifferenceIndividual)>(
+        Numbers{defaultProbRating1, "defaultProbRating1"}, Numbers{defaultProbRating2, "defaultProbRating2"},
+        Numbers{indicators, "indicators"});
 }
 
 XLL_EXPORT LPXLFOPER xlcalibrationTestAggregate(LPXLFOPER defaultProbabilities, LPXLFOPER numDefaults,

@@ -45,6 +45,9 @@ CellMatrix calibrationTestAggregate(const CellMatrix& defaultProbabilities, cons
                                     const CellMatrix& numSurvivals);
 CellMatrix calibrationDifferenceIndividual(const CellMatrix& defaultProbRating1, const CellMatrix& defaultProbRating2,
                                            const CellMatrix& indicators);
+// The same from the entry point, with each range read as numbers where every cell is one.
+CellMatrix calibrationDifferenceIndividual(const NumberRange& defaultProbRating1, const NumberRange& defaultProbRating2,
+                                           const NumberRange& indicators);
 CellMatrix calibrationDifferenceAggregate(const CellMatrix& defaultProbabilities, const CellMatrix& matrixDefaults,
                                           const CellMatrix& matrixSurvivals);
 

@@ -99,10 +99,8 @@ CellMatrix calibrationDifferenceIndividual(const NumberRange& defaultProbRating1
     const NumberRange& p = defaultProbRating1;
     const NumberRange& q = defaultProbRating2;
     const NumberRange& y = indicators;
-    // Three vectors of numbers alike in shape keep every row and pass every check on the cells:
-    // the PDs are summed as read. Anything else goes the long way.
-    if (p.numbers == nullptr || q.numbers == nullptr || y.numbers == nullptr || p.rows != y.rows ||
-        p.columns != y.columns || q.rows != y.rows || q.columns != y.columns || (y.rows != 1 && y.columns != 1)) {
+    // The PDs are summed as read; anything else goes the long way.
+    if (!numberVectorsAlike({&y, &p, &q})) {
         CellMatrix pCells, qCells, yCells;
         return calibrationDifferenceIndividual(cellsOf(p, pCells), cellsOf(q, qCells), cellsOf(y, yCells));
     }

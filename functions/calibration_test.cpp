@@ -96,10 +96,8 @@ CellMatrix calibrationTestIndividual(const CellMatrix& defaultProbabilities, con
 CellMatrix calibrationTestIndividual(const NumberRange& defaultProbabilities, const NumberRange& indicators) {
     const NumberRange& p = defaultProbabilities;
     const NumberRange& y = indicators;
-    // Two vectors of numbers alike in shape pass every check on the cells: none is empty, so
-    // every row is kept and the checks and sums run in one pass. Anything else goes the long way.
-    if (p.numbers == nullptr || y.numbers == nullptr || p.rows != y.rows || p.columns != y.columns ||
-        (p.rows != 1 && p.columns != 1)) {
+    // The checks and sums run in one pass over numbers as read; anything else goes the long way.
+    if (!numberVectorsAlike({&p, &y})) {
         CellMatrix pCells, yCells;
         return calibrationTestIndividual(cellsOf(p, pCells), cellsOf(y, yCells));
     }

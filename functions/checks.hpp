@@ -1,6 +1,7 @@
 // Small helpers shared by the worksheet functions' argument checks.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 
 #include "analytics/error.hpp"
@@ -23,6 +24,10 @@ inline void requireZeroOrOne(int value, const char* name) {
 
 // True for a range with exactly one row or exactly one column.
 bool isVector(const xlframe::CellMatrix& range);
+
+// True when every range was read as numbers and all are vectors of one shape: such ranges keep
+// every row and pass every check on their cells, so a function may use the numbers as read.
+bool numberVectorsAlike(std::initializer_list<const NumberRange*> ranges);
 
 // The range's cells: its own, or its numbers made into cells in `made`.
 const xlframe::CellMatrix& cellsOf(const NumberRange& range, xlframe::CellMatrix& made);

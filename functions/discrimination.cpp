@@ -81,6 +81,18 @@ void requireBothOutcomes(const RankedRating& r) {
     requireBothOutcomes(r.totalDefaults, r.totalSurvivals);
 }
 
+// The indicators read as numbers made flags, as the cells' integers would be; false at the first
+// that is neither 0 nor 1.
+bool readFlags(const NumberRange& indicators, Flags& defaulted) {
+    defaulted.resize(indicators.rows * indicators.columns);
+    for (std::size_t i = 0; i < defaulted.size(); ++i) {
+        const std::int32_t flag = xlframe::truncateToInt32(indicators.numbers[i]);
+        if (flag != 0 && flag != 1) return false;
+        defaulted[i] = static_cast<std::uint8_t>(flag);
+    }
+    return true;
+}
+
 CellMatrix individualRocTable(std::span<const double> scores, const Flags& defaulted, int scoreIndex, int outputIndex,
                               int numBuckets) {
     const RankedRating ranked = rankRating(rankScores(scores), defaulted);
@@ -106,23 +118,16 @@ CellMatrix rocCurveIndividual(const NumberRange& scores, const NumberRange& indi
                               int numBuckets) {
     const NumberRange& s = scores;
     const NumberRange& y = indicators;
-    // Two vectors of numbers alike in shape, with valid switches, pass every check on the cells
-    // and keep every row: the scores are used as read. Anything else goes the long way.
-    if (s.numbers == nullptr || y.numbers == nullptr || s.rows != y.rows || s.columns != y.columns ||
-        (s.rows != 1 && s.columns != 1) || (scoreIndex != 0 && scoreIndex != 1) || (outputIndex != 0 && outputIndex != 1)) {
+    // With valid switches the scores are used as read; anything else goes the long way.
+    if (!numberVectorsAlike({&s, &y}) || (scoreIndex != 0 && scoreIndex != 1) || (outputIndex != 0 && outputIndex != 1)) {
         CellMatrix sCells, yCells;
         return rocCurveIndividual(cellsOf(s, sCells), cellsOf(y, yCells), scoreIndex, outputIndex, numBuckets);
     }
     return guardWorksheet([&] {
-        const std::size_t n = s.rows * s.columns;
-        Flags defaulted(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::int32_t flag = xlframe::truncateToInt32(y.numbers[i]);
-            if (flag != 0 && flag != 1) fail("At least one indicator is not Zero or One");
-            defaulted[i] = static_cast<std::uint8_t>(flag);
-        }
-        return individualRocTable(std::span<const double>(s.numbers, n), defaulted, scoreIndex, outputIndex,
-                                  numBuckets);
+        Flags defaulted;
+        if (!readFlags(y, defaulted)) fail("At least one indicator is not Zero or One");
+        return individualRocTable(std::span<const double>(s.numbers, defaulted.size()), defaulted, scoreIndex,
+                                  outputIndex, numBuckets);
     });
 }
 
@@ -264,25 +269,17 @@ CellMatrix aurocDifferenceIndividual(const NumberRange& scoresRating1, const Num
     const NumberRange& s1 = scoresRating1;
     const NumberRange& s2 = scoresRating2;
     const NumberRange& y = indicators;
-    // Three vectors of numbers alike in shape keep every row and pass every check on the cells:
-    // the scores are ranked as read. Anything else goes the long way.
-    if (s1.numbers == nullptr || s2.numbers == nullptr || y.numbers == nullptr || s1.rows != y.rows ||
-        s1.columns != y.columns || s2.rows != y.rows || s2.columns != y.columns || (y.rows != 1 && y.columns != 1) ||
-        (scoreIndex != 0 && scoreIndex != 1)) {
+    // With a valid switch the scores are ranked as read; anything else goes the long way.
+    if (!numberVectorsAlike({&y, &s1, &s2}) || (scoreIndex != 0 && scoreIndex != 1)) {
         CellMatrix cells1, cells2, yCells;
         return aurocDifferenceIndividual(cellsOf(s1, cells1), cellsOf(s2, cells2), cellsOf(y, yCells), scoreIndex);
     }
     return guardWorksheet([&] {
-        const std::size_t n = y.rows * y.columns;
-        Flags defaulted(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::int32_t flag = xlframe::truncateToInt32(y.numbers[i]);
-            if (flag != 0 && flag != 1) return textResult(unknownErrorText);
-            defaulted[i] = static_cast<std::uint8_t>(flag);
-        }
+        Flags defaulted;
+        if (!readFlags(y, defaulted)) return textResult(unknownErrorText);
         return differenceOfRatings(
-            [&](std::size_t k) { return std::span<const double>((k == 0 ? s1 : s2).numbers, n); }, defaulted,
-            scoreIndex);
+            [&](std::size_t k) { return std::span<const double>((k == 0 ? s1 : s2).numbers, defaulted.size()); },
+            defaulted, scoreIndex);
     });
 }
 

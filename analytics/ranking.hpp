@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <new>
 #include <numeric>
@@ -15,12 +17,13 @@
 #include <vector>
 
 #include "xlframe/platform.hpp"
+#include "xlframe/scratch_blocks.hpp"
 
 namespace Korvanth {
 
 // Storage that a vector leaves unset on resizing: the ranks of a full column are written once.
-// A large block is mapped at once, in large pages where the system has them, rather than fault
-// by fault: the scratch of a full column is fresh memory on every call.
+// A large block is one of the scratch blocks kept from call to call, and mapped at once, in large
+// pages where the system has them, when it is new, rather than fault by fault.
 template <class T>
 struct UnsetAllocator : std::allocator<T> {
     using value_type = T;
@@ -31,10 +34,20 @@ struct UnsetAllocator : std::allocator<T> {
     UnsetAllocator() = default;
     template <class U>
     UnsetAllocator(const UnsetAllocator<U>&) noexcept {}
+    static_assert(alignof(T) <= alignof(std::max_align_t));
     T* allocate(std::size_t n) {
-        T* p = std::allocator<T>::allocate(n);
+        if (n > std::numeric_limits<std::size_t>::max() / sizeof(T)) throw std::bad_array_new_length();
+        if (n * sizeof(T) < xlframe::ScratchBlocks::kLeast) return std::allocator<T>::allocate(n);
+        // A large block is kept from call to call, and mapped at once when new.
+        T* p = static_cast<T*>(xlframe::ScratchBlocks::take(n * sizeof(T)));
         xlframe::platform::adviseLargeAllocation(p, n * sizeof(T));
         return p;
+    }
+    void deallocate(T* p, std::size_t n) noexcept {
+        if (n * sizeof(T) < xlframe::ScratchBlocks::kLeast)
+            std::allocator<T>::deallocate(p, n);
+        else
+            xlframe::ScratchBlocks::give(p);
     }
     template <class U>
     void construct(U* p) noexcept {

@@ -5,6 +5,7 @@
 #include "xlframe/exceptions.hpp"
 #include "xlframe/macro_cache.hpp"
 #include "xlframe/path_updater.hpp"
+#include "xlframe/scratch_blocks.hpp"
 #include "xlframe/singleton.hpp"
 #include "xlframe/win32_streambuf.hpp"
 #include "xlframe/xl_excel.hpp"
@@ -64,6 +65,7 @@ XLL_EXPORT int xlAutoClose() {
         }
         XlfExcel::DeleteInstance();
         TempMemory::FreeAll();
+        ScratchBlocks::releaseAll();
         return 1;
     } catch (...) {
         try {

@@ -8,6 +8,7 @@
 #include "analytics/concordance.hpp"
 #include "analytics/matrix.hpp"
 #include "analytics/ranking.hpp"
+#include "xlframe/scratch_blocks.hpp"
 
 namespace Korvanth {
 namespace {
@@ -75,6 +76,21 @@ TEST(Ranking, LongProbesAndManyDistinctKeysFallBackToSorting) {
         EXPECT_EQ(reads > c.keys.size(), c.sorted);
         expectSortedRanks(c.keys, r);
     }
+}
+
+// Sorting a column's keys takes blocks of a megabyte and more, which are kept for the next call:
+// a kept block, dirty from the call before, ranks as a new one does.
+TEST(Ranking, SortingInKeptBlocksRanksAsInNewOnes) {
+    xlframe::ScratchBlocks::releaseAll();
+    std::mt19937_64 gen(5);
+    for (int call = 0; call < 3; ++call) {
+        std::vector<std::uint64_t> keys(150000);
+        for (auto& k : keys) k = gen() >> (call * 20);
+        SCOPED_TRACE(call);
+        expectSortedRanks(keys, rankKeys(keys));
+        EXPECT_GE(xlframe::ScratchBlocks::keptBytes(), 2 * keys.size() * 16);  // both buffers of the sort
+    }
+    xlframe::ScratchBlocks::releaseAll();
 }
 
 // Random ratings with heavy ties, and ones with many defaults or many survivals per score; keys

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "xlframe/platform.hpp"
+#include "xlframe/scratch_blocks.hpp"
 #include "xlframe/xl_oper.hpp"
 
 namespace xlframe {
@@ -106,6 +108,97 @@ TEST(PlatformMemory, LargeAllocationHintKeepsTheContents) {
     platform::adviseLargeAllocation(block.data(), block.size());
     EXPECT_EQ(std::count(block.begin(), block.end(), 7), static_cast<std::ptrdiff_t>(block.size()));
     platform::adviseLargeAllocation(nullptr, std::size_t{64} << 20);  // nothing to advise: no harm
+}
+
+constexpr std::size_t MiB = std::size_t{1} << 20;
+
+// Which kept block a request gets: the smallest one that fits, and none twice its size or more.
+TEST(ScratchBlocks, ARequestTakesTheSmallestKeptBlockThatFitsWithoutWastingHalf) {
+    struct Case {
+        std::vector<std::size_t> kept;  // MiB, given back in this order
+        std::size_t asked;              // bytes
+        int gets;                       // index into kept, or -1 for a new block
+    };
+    const Case cases[] = {
+        {{2}, 2 * MiB, 0},
+        {{2}, 1 * MiB, 0},              // exactly half: still taken
+        {{2}, 1 * MiB - 1, -1},         // less than half: a new block
+        {{2}, 2 * MiB + 1, -1},         // too small
+        {{4, 3, 2}, 3 * MiB / 2, 2},    // the smallest of those that fit
+        {{2, 3, 4}, 5 * MiB / 2, 1},
+        {{8, 5}, 4 * MiB, 1},
+        {{}, 2 * MiB, -1},
+    };
+    for (const Case& c : cases) {
+        ScratchBlocks::releaseAll();
+        std::vector<void*> given;
+        std::size_t keptBytes = 0;
+        for (const std::size_t m : c.kept) given.push_back(ScratchBlocks::take(m * MiB)), keptBytes += m * MiB;
+        for (void* p : given) ScratchBlocks::give(p);
+        ASSERT_EQ(ScratchBlocks::keptBytes(), keptBytes);
+        void* got = ScratchBlocks::take(c.asked);
+        std::memset(got, 0x5A, c.asked);  // all of it is usable
+        const auto at = std::find(given.begin(), given.end(), got);
+        EXPECT_EQ(at == given.end() ? -1 : static_cast<int>(at - given.begin()), c.gets) << c.asked;
+        EXPECT_EQ(ScratchBlocks::keptBytes(), keptBytes - (c.gets < 0 ? 0 : c.kept[static_cast<std::size_t>(c.gets)] * MiB));
+        ScratchBlocks::give(got);
+    }
+    ScratchBlocks::releaseAll();
+    EXPECT_EQ(ScratchBlocks::keptBytes(), 0u);
+}
+
+// What is kept stays within its bound of bytes and of blocks; the rest is freed.
+TEST(ScratchBlocks, KeptBlocksStayWithinTheirBound) {
+    ScratchBlocks::releaseAll();
+    std::vector<void*> blocks;
+    for (int i = 0; i < 6; ++i) blocks.push_back(ScratchBlocks::take(100 * MiB));
+    for (void* p : blocks) ScratchBlocks::give(p);
+    EXPECT_EQ(ScratchBlocks::keptBytes(), 200 * MiB);  // a third would pass 256 MiB
+    ScratchBlocks::releaseAll();
+    blocks.clear();
+    for (int i = 0; i < 40; ++i) blocks.push_back(ScratchBlocks::take(MiB));
+    for (void* p : blocks) ScratchBlocks::give(p);
+    EXPECT_EQ(ScratchBlocks::keptBytes(), 32 * MiB);  // 32 blocks at most
+    ScratchBlocks::releaseAll();
+    EXPECT_EQ(ScratchBlocks::keptBytes(), 0u);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+// A kept block reads as freed memory would, and a taken one only as far as asked for.
+TEST(ScratchBlocks, AddressSanitizerCatchesUseAfterGivingBackAndPastTheRequest) {
+    ScratchBlocks::releaseAll();
+    auto* p = static_cast<unsigned char*>(ScratchBlocks::take(2 * MiB));
+    ScratchBlocks::give(p);
+    EXPECT_DEATH(static_cast<volatile unsigned char*>(p)[10] = 1, "use-after-poison");
+    auto* q = static_cast<unsigned char*>(ScratchBlocks::take(3 * MiB / 2));
+    ASSERT_EQ(q, p);  // the kept block again
+    q[3 * MiB / 2 - 1] = 1;
+    EXPECT_DEATH(static_cast<volatile unsigned char*>(q)[3 * MiB / 2] = 1, "use-after-poison");
+    ScratchBlocks::give(q);
+    ScratchBlocks::releaseAll();
+}
+#endif
+
+// Threads taking and giving back at once never hold one block together.
+TEST(ScratchBlocksThreads, NoBlockIsHeldByTwoThreadsAtOnce) {
+    ScratchBlocks::releaseAll();
+    std::atomic<int> clashes{0};
+    std::vector<std::thread> threads;
+    for (unsigned char t = 1; t <= 4; ++t) {
+        threads.emplace_back([t, &clashes] {
+            for (int round = 0; round < 50; ++round) {
+                const std::size_t bytes = (1 + static_cast<std::size_t>(round % 3)) * MiB;
+                auto* p = static_cast<unsigned char*>(ScratchBlocks::take(bytes));
+                std::memset(p, t, bytes);
+                std::this_thread::yield();
+                if (std::count(p, p + bytes, t) != static_cast<std::ptrdiff_t>(bytes)) ++clashes;
+                ScratchBlocks::give(p);
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(clashes.load(), 0);
+    ScratchBlocks::releaseAll();
 }
 
 TEST(CellMatrixStorage, AdoptsPrebuiltCellsOfTheRightCount) {

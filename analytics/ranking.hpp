@@ -106,7 +106,7 @@ void radixSortByKey(std::vector<T, UnsetAllocator<T>>& items, int low = 0) {
 // one pass through a hash table when ties are many, a sort of every key otherwise.
 struct KeyRanks {
     Ranks rank;
-    std::vector<std::uint64_t> distinct;
+    std::vector<std::uint64_t, UnsetAllocator<std::uint64_t>> distinct;
     // From sorting: the positions by ascending key, equal keys by position (empty from the table).
     Ranks order = {};
 };
@@ -138,7 +138,6 @@ KeyRanks rankBySorting(std::size_t n, KeyAt keyAt) {
     radixSortByKey(keyed, ignored);
     KeyRanks r{Ranks(n), {}, Ranks(n)};
     r.distinct.reserve(n);
-    xlframe::platform::adviseLargeAllocation(r.distinct.data(), n * sizeof(std::uint64_t));  // as UnsetAllocator does
     // One walk: each run alike in the sorted bits put in order, then ranked.
     for (std::size_t first = 0; first < n;) {
         std::size_t end = first + 1;
@@ -201,7 +200,7 @@ KeyRanks rankKeysBy(std::size_t n, KeyAt keyAt) {
     std::iota(byKey.begin(), byKey.end(), std::uint32_t{0});
     std::sort(byKey.begin(), byKey.end(), [&](std::uint32_t x, std::uint32_t y) { return seen[x] < seen[y]; });
     std::vector<std::uint32_t> rankOf(seen.size());
-    r.distinct = std::vector<std::uint64_t>(seen.size());
+    r.distinct.resize(seen.size());
     for (std::size_t k = 0; k < byKey.size(); ++k) {
         rankOf[byKey[k]] = static_cast<std::uint32_t>(k);
         r.distinct[k] = seen[byKey[k]];

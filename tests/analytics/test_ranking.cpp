@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
+#include <new>
 #include <random>
 #include <vector>
 
@@ -91,6 +93,9 @@ TEST(Ranking, SortingInKeptBlocksRanksAsInNewOnes) {
         EXPECT_GE(xlframe::ScratchBlocks::keptBytes(), 2 * keys.size() * 16);  // both buffers of the sort
     }
     xlframe::ScratchBlocks::releaseAll();
+    // A count whose bytes would wrap around is refused, never served small.
+    EXPECT_THROW(UnsetAllocator<std::uint64_t>().allocate(std::numeric_limits<std::size_t>::max() / 4),
+                 std::bad_array_new_length);
 }
 
 // Random ratings with heavy ties, and ones with many defaults or many survivals per score; keys

@@ -6,7 +6,6 @@
 #include <limits>
 #include <mutex>
 #include <new>
-#include <vector>
 
 #include "xlframe/platform.hpp"
 
@@ -40,17 +39,23 @@ void unpoison([[maybe_unused]] void* at, [[maybe_unused]] std::size_t bytes) noe
 #endif
 }
 
+// A fixed room, so that keeping a block never allocates.
 struct Kept {
-    Kept() { blocks.reserve(kKeptBlocks); }
+    Kept() = default;
+    Kept(const Kept&) = delete;
+    Kept& operator=(const Kept&) = delete;
+    ~Kept() {
+        for (std::size_t i = 0; i < count; ++i) std::free(blocks[i]);
+    }
     platform::Lock lock;
-    std::vector<Header*> blocks;
-    std::size_t bytes = 0;
+    Header* blocks[kKeptBlocks] = {};
+    std::size_t count = 0, bytes = 0;
 };
 
-// Never destroyed: a vector freed by another static's destructor may still give its block back.
+// Destroyed with the module, freeing what is still kept; no call runs by then.
 Kept& kept() {
-    static Kept* const all = new Kept;
-    return *all;
+    static Kept all;
+    return all;
 }
 
 }  // namespace
@@ -61,13 +66,14 @@ void* take(std::size_t bytes) {
     {
         std::lock_guard<platform::Lock> hold(k.lock);
         // The smallest that fits, and none that would waste more than half of itself.
-        auto best = k.blocks.end();
-        for (auto it = k.blocks.begin(); it != k.blocks.end(); ++it)
-            if ((*it)->size >= bytes && (*it)->size / 2 <= bytes && (best == k.blocks.end() || (*it)->size < (*best)->size))
-                best = it;
-        if (best != k.blocks.end()) {
-            Header* const h = *best;
-            k.blocks.erase(best);
+        std::size_t best = k.count;
+        for (std::size_t i = 0; i < k.count; ++i) {
+            const std::size_t size = k.blocks[i]->size;
+            if (size >= bytes && size / 2 <= bytes && (best == k.count || size < k.blocks[best]->size)) best = i;
+        }
+        if (best != k.count) {
+            Header* const h = k.blocks[best];
+            k.blocks[best] = k.blocks[--k.count];
             k.bytes -= h->size;
             unpoison(h->bytes(), bytes);
             return h->bytes();
@@ -84,9 +90,9 @@ void give(void* block) noexcept {
     Kept& k = kept();
     {
         std::lock_guard<platform::Lock> hold(k.lock);
-        if (k.blocks.size() < k.blocks.capacity() && h->size <= kKeptBytes - k.bytes) {
+        if (k.count < kKeptBlocks && h->size <= kKeptBytes - k.bytes) {
             poison(h->bytes(), h->size);
-            k.blocks.push_back(h);  // within the room reserved: cannot throw
+            k.blocks[k.count++] = h;
             k.bytes += h->size;
             return;
         }
@@ -97,8 +103,8 @@ void give(void* block) noexcept {
 void releaseAll() noexcept {
     Kept& k = kept();
     std::lock_guard<platform::Lock> hold(k.lock);
-    for (Header* h : k.blocks) std::free(h);
-    k.blocks.clear();  // the room stays reserved
+    for (std::size_t i = 0; i < k.count; ++i) std::free(k.blocks[i]);
+    k.count = 0;
     k.bytes = 0;
 }
 

@@ -66,6 +66,11 @@ TYPED_TEST(OperTest, ValueReadsTruncateSaturateAndCoerce) {
         EXPECT_EQ(std::string(XlfOper(op(*record)).ReadString()), text);
         EXPECT_EQ(XlfOper(op(*record)).ReadWideString(), utf8ToUtf16(text));
     }
+    // A text is as long as its prefix says, whatever follows it in the host's buffer.
+    TypeParam& prefixed = m.ascii("abc" + std::string(200, 'x'));
+    prefixed.val.str[0] = 3;
+    EXPECT_EQ(std::string(XlfOper(op(prefixed)).ReadString()), "abc");
+    EXPECT_EQ(XlfOper(op(prefixed)).ReadWideString(), L"abc");
 }
 
 TYPED_TEST(OperTest, ValueReadsFailWithComposedTexts) {
@@ -168,6 +173,22 @@ std::string shown(const CellValue& c) {
 // Cells of every kind written into an array record, then read back: each element has the
 // record type the host expects, and reads back as the cell was (an empty cell as an empty text,
 // a non-finite number as #NUM!, texts of any characters whole).
+// A table in a storage of its own, as any implementation of the abstract table may be: the frame
+// cannot read its cells in one block and goes cell by cell.
+class ForeignCells final : public CellMatrix_pimpl_abstract {
+public:
+    explicit ForeignCells(const impl::CellMatrixImpl& cells) : inner_(cells) {}
+    const CellValue& operator()(std::size_t row, std::size_t column) const override { return inner_(row, column); }
+    CellValue& operator()(std::size_t row, std::size_t column) override { return inner_(row, column); }
+    std::size_t rows() const override { return inner_.rows(); }
+    std::size_t columns() const override { return inner_.columns(); }
+    void AppendBelow(const CellMatrix& other) override { inner_.AppendBelow(other); }
+    std::unique_ptr<CellMatrix_pimpl_abstract> clone() const override { return std::make_unique<ForeignCells>(inner_); }
+
+private:
+    impl::CellMatrixImpl inner_;
+};
+
 TYPED_TEST(OperTest, CellsRoundTripThroughArrayRecords) {
     const std::string umlauts = "\xC3\xA4\xC3\xB6\xC3\xBC\xC3\x9F", grin = "\xF0\x9F\x98\x80!";
     CellMatrix cells(2, 10);
@@ -178,13 +199,18 @@ TYPED_TEST(OperTest, CellsRoundTripThroughArrayRecords) {
         {xltypeNum, "2.500000"}, {xltypeStr, "abc|abc"},  {xltypeStr, "wide|wide"},     {xltypeStr, umlauts + "|" + umlauts},
         {xltypeStr, grin + "|" + grin}, {xltypeBool, "TRUE"}, {xltypeErr, "#7"}, {xltypeStr, "|"},
         {xltypeErr, "#36"},      {xltypeErr, "#36"}};
-    const XlfOper record(cells);
-    const TypeParam& r = raw<TypeParam>(record);
-    ASSERT_EQ(r.xltype, xltypeMulti);
-    ASSERT_EQ(r.val.array.rows * r.val.array.columns, 20);
+    const XlfOper record(cells), foreign(CellMatrix(std::make_unique<ForeignCells>(*cells.storage())));
+    for (const XlfOper* written : {&record, &foreign}) {
+        const TypeParam& w = raw<TypeParam>(*written);
+        ASSERT_EQ(w.xltype, xltypeMulti);
+        ASSERT_EQ(w.val.array.rows * w.val.array.columns, 20);
+        for (std::size_t i = 0; i < 20; ++i)
+            EXPECT_EQ(w.val.array.lparray[i].xltype, i < 10 ? xltypeStr : expected[i - 10].first) << i;  // blanks: empty texts
+    }
+    const TypeParam& r = raw<TypeParam>(foreign);
     for (const bool forCall : {false, true}) {
         TempMemory::EntryGuard call;
-        CellMatrix back = forCall ? record.ReadCellMatrixForCall() : record.ReadCellMatrix();
+        CellMatrix back = forCall ? foreign.ReadCellMatrixForCall() : foreign.ReadCellMatrix();
         if (forCall) back.AppendBelow(CellMatrix(back));  // a grown table leaves the call's memory
         for (std::size_t i = 0; i < 10; ++i) {
 #if defined(_WIN32)

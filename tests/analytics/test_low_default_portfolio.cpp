@@ -135,6 +135,8 @@ TEST(PlutoTascheCorrelated, ChecksInOrder) {
         {__LINE__, {{0, 0}, {-1, 10}}, 0.1, 0.9, 197},
         {__LINE__, {{0, 10}, {2, 0}}, 0.1, 0.9, 197},
     };
+    // A grade of one debtor is a grade.
+    for (const double pd : plutoTascheCorrelated({{0, 1}, {1, 1}}, 0.1, 0.9, 0.0)) EXPECT_TRUE(pd > 0 && pd < 1) << pd;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
         try {

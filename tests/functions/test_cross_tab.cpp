@@ -106,5 +106,12 @@ TEST(CrossTabNumerical, AgreesWithANaiveTabulation) {
     }
 }
 
+// Only both boundaries omitted ask for classes of equal size; one of them alone is a mistake.
+TEST(CrossTabNumerical, OneOmittedBoundaryRangeIsRefused) {
+    const CellMatrix x = numbers({1, 2, 3, 4}), y = numbers({0, 1, 0, 1}), bounds = numbers({0, 2.5});
+    EXPECT_EQ(rejection(crossTabNumerical(x, y, numbers({2}), bounds, omitted)), "The cell ranges of the upper and lower boundaries are not identical");
+    EXPECT_EQ(rejection(crossTabNumerical(x, y, numbers({2}), omitted, bounds)), "The cell ranges of the upper and lower boundaries are not identical");
+}
+
 }  // namespace
 }  // namespace Korvanth

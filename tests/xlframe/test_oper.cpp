@@ -4,6 +4,7 @@
 
 #include <typeinfo>
 #include <limits>
+#include <optional>
 #include <map>
 #include <string>
 #include <tuple>
@@ -65,6 +66,14 @@ TYPED_TEST(OperTest, ValueReadsTruncateSaturateAndCoerce) {
                                 {&m.integer(42), "42"}, {&m.boolean(true), "TRUE"}}) {
         EXPECT_EQ(std::string(XlfOper(op(*record)).ReadString()), text);
         EXPECT_EQ(XlfOper(op(*record)).ReadWideString(), utf8ToUtf16(text));
+    }
+    // In a call a single number reads as a table of one number.
+    {
+        TempMemory::EntryGuard call;
+        const std::optional<NumberTable> single = XlfOper(op(m.number(2.5))).ReadNumbersForCall();
+        ASSERT_TRUE(single.has_value());
+        EXPECT_EQ(single->rows * 10 + single->columns, 11u);
+        EXPECT_EQ(single->values[0], 2.5);
     }
     // A text is as long as its prefix says, whatever follows it in the host's buffer.
     TypeParam& prefixed = m.ascii("abc" + std::string(200, 'x'));

@@ -14,6 +14,15 @@ namespace Korvanth {
 
 namespace {
 
+// The set bits of a word, inline: without an instruction set that has a count of bits, the
+// compiler calls a library function for std::popcount, once per debtor here.
+inline unsigned bitCount(std::uint64_t x) {
+    x -= (x >> 1) & 0x5555555555555555;
+    x = (x & 0x3333333333333333) + ((x >> 2) & 0x3333333333333333);
+    x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0f;
+    return static_cast<unsigned>((x * 0x0101010101010101) >> 56);
+}
+
 // Fenwick tree of weights over positions 0..n-1.
 // Its sums are 32 bits, half the cache a full column's tree would take otherwise: the total
 // weight it may ever hold is given and must stay below 2^32.
@@ -134,14 +143,64 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
         }
         placed.push_back({defaults, survivals, survivals});
         for (std::size_t w = 1; w < words; ++w)
-            heldBefore[w] = heldBefore[w - 1] + static_cast<std::uint32_t>(std::popcount(held[w - 1]));
+            heldBefore[w] = heldBefore[w - 1] + bitCount(held[w - 1]);
     }
     auto placeOf = [&](std::uint32_t b) -> std::size_t {
         const std::uint64_t below = (std::uint64_t{1} << (b % 64)) - 1;
-        return heldBefore[b / 64] + static_cast<std::size_t>(std::popcount(held[b / 64] & below));
+        return heldBefore[b / 64] + std::size_t{bitCount(held[b / 64] & below)};
     };
     auto holds = [&](std::uint32_t b) -> std::size_t { return (held[b / 64] >> (b % 64)) & 1; };
     const std::size_t places = placed.size() - 1;
+    // The survivals' corrections for rating 1 from the tree, or from the blocks where an
+    // insertion's adds cost no more than a few queries' steps; both hold the same integers.
+    const std::size_t depth = static_cast<std::size_t>(std::bit_width(places));
+    const bool blocked = 2 * static_cast<std::size_t>(nd) * (places / BlockedWeights::width + BlockedWeights::width) <=
+                         4 * depth * static_cast<std::size_t>(ns);
+
+    if (one.ranks.order.size() == defaulted.size() && u1 == defaulted.size()) {
+        // Every rank of rating 1 holds one debtor, a default or a survival: one walk in rating-1
+        // order makes the sweep and both triples, in the same order, with no groups laid out. A
+        // default goes in at once with both its weights, since no survival shares its group.
+        // Each debtor's rank under rating 2, with a bit for a default, gathered in rating-1 order
+        // first: a loop that only reads at random keeps many reads in flight.
+        std::vector<std::uint64_t, UnsetAllocator<std::uint64_t>> walked(defaulted.size());
+        for (std::size_t k = 0; k < walked.size(); ++k) {
+            const std::uint32_t i = one.ranks.order[k];
+            walked[k] = (std::uint64_t{two.ranks.rank[i]} << 1) | (defaulted[i] != 0 ? 1 : 0);
+        }
+        auto walk = [&](auto weights) {
+            std::vector<double, UnsetAllocator<double>> survivalTerms(static_cast<std::size_t>(ns));
+            std::int64_t defaultsBelow = 0, total = 0;
+            std::size_t survivalsBelow = 0;
+            for (const std::uint64_t code : walked) {
+                const auto b = static_cast<std::uint32_t>(code >> 1);
+                const std::size_t place = placeOf(b);
+                if ((code & 1) != 0) {
+                    weights.add(place, 2);
+                    total += 2;
+                    ++defaultsBelow;
+                    const std::int64_t sSigned1 = ns - 2 * static_cast<std::int64_t>(survivalsBelow);
+                    t.defaultTriple += static_cast<double>(
+                        sSigned1 * (ns - placed[place].survivalsBelow - placed[place].survivalsUpTo));
+                } else {
+                    const std::size_t above = place + holds(b);
+                    const std::int64_t lower = weights.below(place);
+                    count += lower + (above != place ? weights.below(above) : lower) - total;
+                    const std::int64_t dSigned1 = nd - 2 * defaultsBelow;
+                    survivalTerms[survivalsBelow++] = static_cast<double>(
+                        dSigned1 * (nd - placed[place].defaultsBelow - placed[above].defaultsBelow));
+                }
+            }
+            // The survivals' triples by descending rating 1, as the groups' sweep adds them.
+            for (std::size_t k = survivalTerms.size(); k-- > 0;) t.survivalTriple += survivalTerms[k];
+        };
+        if (blocked)
+            walk(BlockedWeights(places));
+        else
+            walk(WeightTree(places, 2 * static_cast<std::uint64_t>(nd)));  // each default weighs 2
+        t.count = count;
+        return t;
+    }
 
     // Each group's start, in the counting sort shifted by one: after it, start[r] is group r's.
     using Starts = std::vector<std::uint32_t, UnsetAllocator<std::uint32_t>>;
@@ -184,11 +243,7 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
         for (std::uint32_t& b : sPlace) b = static_cast<std::uint32_t>(2 * placeOf(b) + holds(b));
     }
 
-    // The survivals' corrections for rating 1 from the tree, or from the blocks where an
-    // insertion's adds cost no more than a few queries' steps; both hold the same integers.
-    const std::size_t depth = static_cast<std::size_t>(std::bit_width(places));
-    if (2 * static_cast<std::size_t>(nd) * (places / BlockedWeights::width + BlockedWeights::width) <=
-        4 * depth * static_cast<std::size_t>(ns))
+    if (blocked)
         count += sweepCount(BlockedWeights(places), places, depth, one, dStart, sStart, dPlace, sPlace);
     else
         count += sweepCount(WeightTree(places, 2 * static_cast<std::uint64_t>(nd)), places, depth, one, dStart, sStart,

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <new>
 #include <random>
@@ -146,6 +147,33 @@ TEST(Concordance, PairsAndTriplesEqualTheSumsOverEveryDebtor) {
         ASSERT_EQ(t.count, pairs) << trial;
         ASSERT_EQ(t.survivalTriple, survivalTriple) << trial;
         ASSERT_EQ(t.defaultTriple, defaultTriple) << trial;
+    }
+}
+
+// A first rating of distinct scores is swept debtor by debtor rather than group by group; with
+// its order of ranks dropped, the same ranks go the groups' way. Both sum the triples in the same
+// order, bit for bit even where the sums pass 2^53 and round, as half a million defaults make them.
+TEST(Concordance, DistinctFirstRatingsGiveTheGroupsTermsBitForBit) {
+    std::mt19937_64 gen(77);
+    for (const std::size_t n : {std::size_t{40}, std::size_t{3000}, std::size_t{1} << 20}) {
+        std::vector<std::uint64_t> k1(n), k2(n);
+        Flags defaulted(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            defaulted[i] = static_cast<std::uint8_t>(gen() % (n > 3000 ? 2 : 7) == 0);
+            k1[i] = (gen() >> 2) + (defaulted[i] != 0 ? std::uint64_t{1} << 61 : 0);  // distinct, and telling
+            k2[i] = n > 3000 ? gen() % (n / 2) + (defaulted[i] != 0 ? n / 4 : 0) : gen() % 50;  // tied, telling less
+        }
+        const RankedRating one = rankRating(rankKeys(k1), defaulted), two = rankRating(rankKeys(k2), defaulted);
+        ASSERT_EQ(one.ranks.distinct.size(), n);
+        RankedRating grouped = one;
+        grouped.ranks.order.clear();
+        const PairsTerms walked = pairsTerms(one, two, defaulted), groups = pairsTerms(grouped, two, defaulted);
+        EXPECT_EQ(walked.count, groups.count) << n;
+        EXPECT_EQ(walked.survivalTriple, groups.survivalTriple) << n;
+        EXPECT_EQ(walked.defaultTriple, groups.defaultTriple) << n;
+        if (n > 3000) {
+            EXPECT_GT(std::abs(walked.survivalTriple), 0x1p53);
+        }
     }
 }
 

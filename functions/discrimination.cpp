@@ -17,6 +17,7 @@
 #include "analytics/conversions.hpp"
 #include "analytics/distributions.hpp"
 #include "analytics/matrix.hpp"
+#include "analytics/parallel.hpp"
 #include "analytics/roc.hpp"
 #include "analytics/worksheet_guard.hpp"
 #include "functions/checks.hpp"
@@ -201,24 +202,50 @@ CellMatrix differenceTable(const Rating& r1, const Rating& r2, double nd, double
     return result;
 }
 
+// Rows from which the ratings are ranked, and then summed, on two threads: below, starting a
+// thread costs more than it saves.
+constexpr std::size_t parallelRatingRows = 65536;
+
 // The test from each rating's scores (scoresOf(0) and scoresOf(1)) and the defaults. Whatever
 // either rating's ROC would reject, it reports alike; running out of memory reaches the guard.
+// For a long column the two ratings are ranked on two threads, and then the pairs terms are
+// summed on one while the ROCs are summed on the other. Each task writes only its own results,
+// so they are those of one thread.
 template <class ScoresOf>
 CellMatrix differenceOfRatings(ScoresOf scoresOf, const Flags& defaulted, int scoreIndex) {
-    RankedRating ranked1, ranked2;
-    Rating r1{}, r2{};
+    const unsigned threads = defaulted.size() >= parallelRatingRows ? 0 : 1;
+    RankedRating ranked[2];
     try {
-        ranked1 = rankRating(rankScores(scoresOf(0)), defaulted);
-        ranked2 = rankRating(rankScores(scoresOf(1)), defaulted);
-        requireBothOutcomes(ranked1);
-        r1 = rating(rankedRocStatistics(ranked1, scoreIndex));
-        r2 = rating(rankedRocStatistics(ranked2, scoreIndex));
+        runInParallel(2, threads, [&](std::size_t k) { ranked[k] = rankRating(rankScores(scoresOf(k)), defaulted); });
+        requireBothOutcomes(ranked[0]);
     } catch (const std::bad_alloc&) {
         throw;
     } catch (...) {
         return textResult(unknownErrorText);
     }
-    const PairsTerms terms = pairsTerms(ranked1, ranked2, defaulted);
+    Rating r1{}, r2{};
+    PairsTerms terms;
+    bool rocsFailed = false;  // as either ROC would report it, whatever the pairs terms meet
+    try {
+        runInParallel(2, threads, [&](std::size_t task) {
+            if (task == 1) {
+                terms = pairsTerms(ranked[0], ranked[1], defaulted);
+                return;
+            }
+            try {
+                r1 = rating(rankedRocStatistics(ranked[0], scoreIndex));
+                r2 = rating(rankedRocStatistics(ranked[1], scoreIndex));
+            } catch (const std::bad_alloc&) {
+                throw;
+            } catch (...) {
+                rocsFailed = true;
+            }
+        });
+    } catch (...) {
+        if (!rocsFailed) throw;
+    }
+    if (rocsFailed) return textResult(unknownErrorText);
+    const RankedRating& ranked1 = ranked[0];
     const double nd = static_cast<double>(ranked1.totalDefaults);
     const double ns = static_cast<double>(defaulted.size()) - nd;
     const double pds = static_cast<double>(terms.count) / (ns * nd);

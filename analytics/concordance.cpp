@@ -115,6 +115,13 @@ std::int64_t sweepCount(Weights weights, std::size_t places, std::size_t depth, 
 // rounding is always the same.
 PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Flags& defaulted) {
     const std::size_t u1 = one.ranks.distinct.size(), u2 = two.ranks.distinct.size();
+    // Rating 2's rank of each debtor, made from its order where ranking left them out.
+    Ranks made;
+    if (two.ranks.rank.size() != defaulted.size()) {
+        made.resize(defaulted.size());
+        for (std::size_t k = 0; k < two.ranks.order.size(); ++k) made[two.ranks.order[k]] = static_cast<std::uint32_t>(k);
+    }
+    const Ranks& ranks2 = made.empty() ? two.ranks.rank : made;
     const std::int64_t nd = one.totalDefaults, ns = one.totalSurvivals;
     PairsTerms t;
 
@@ -166,7 +173,7 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
         std::vector<std::uint64_t, UnsetAllocator<std::uint64_t>> walked(defaulted.size());
         for (std::size_t k = 0; k < walked.size(); ++k) {
             const std::uint32_t i = one.ranks.order[k];
-            walked[k] = (std::uint64_t{two.ranks.rank[i]} << 1) | (defaulted[i] != 0 ? 1 : 0);
+            walked[k] = (std::uint64_t{ranks2[i]} << 1) | (defaulted[i] != 0 ? 1 : 0);
         }
         auto walk = [&](auto weights) {
             std::vector<double, UnsetAllocator<double>> survivalTerms(static_cast<std::size_t>(ns));
@@ -218,7 +225,7 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
     Ranks dPlace(static_cast<std::size_t>(nd)), sPlace(static_cast<std::size_t>(ns));
     {
         const std::uint32_t* rank1 = one.ranks.rank.data();
-        const std::uint32_t* rank2 = two.ranks.rank.data();
+        const std::uint32_t* rank2 = ranks2.data();
         if (one.ranks.order.size() == defaulted.size()) {
             std::size_t d = 0, s = 0;
             for (const std::uint32_t i : one.ranks.order) {

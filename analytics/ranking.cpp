@@ -8,12 +8,12 @@
 
 namespace Korvanth {
 
-KeyRanks rankKeys(const std::vector<std::uint64_t>& keys) {
-    return rankKeysBy(keys.size(), [&](std::size_t i) { return keys[i]; });
+KeyRanks rankKeys(const std::vector<std::uint64_t>& keys, bool withRanks) {
+    return rankKeysBy(keys.size(), [&](std::size_t i) { return keys[i]; }, withRanks);
 }
 
-KeyRanks rankScores(std::span<const double> scores) {
-    return rankKeysBy(scores.size(), [&](std::size_t i) { return orderKey(scores[i]); });
+KeyRanks rankScores(std::span<const double> scores, bool withRanks) {
+    return rankKeysBy(scores.size(), [&](std::size_t i) { return orderKey(scores[i]); }, withRanks);
 }
 
 RankedRating rankRating(KeyRanks ranks, const Flags& defaulted) {

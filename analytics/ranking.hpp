@@ -105,12 +105,14 @@ void radixSortByKey(std::vector<T, UnsetAllocator<T>>& items, int low = 0) {
 // Each key's rank among the distinct keys (0 for the least) and the distinct keys ascending:
 // one pass through a hash table when ties are many, a sort of every key otherwise.
 struct KeyRanks {
+    // Empty where sorting found every key distinct and no ranks were asked for: then the rank of
+    // order[k] is k.
     Ranks rank;
     std::vector<std::uint64_t, UnsetAllocator<std::uint64_t>> distinct;
     // From sorting: the positions by ascending key, equal keys by position (empty from the table).
     Ranks order = {};
 };
-KeyRanks rankKeys(const std::vector<std::uint64_t>& keys);
+KeyRanks rankKeys(const std::vector<std::uint64_t>& keys, bool withRanks = true);
 // The table's hash of a key (its top bits pick the slot), so that tests can make keys collide.
 inline std::uint64_t mixKey(std::uint64_t x) {
     x ^= x >> 31;
@@ -123,8 +125,9 @@ inline std::uint64_t mixKey(std::uint64_t x) {
 // Ranks by sorting (key, position) pairs: for many distinct keys, where a table would not fit in
 // the cache. The sort looks at the keys' top 33 bits only, three passes instead of six; pairs alike
 // in those bits are then put in order by the whole key, in runs that are rarely longer than one.
+// Each rank is written at its debtor's place, at random, only when asked for or when keys tie.
 template <class KeyAt>
-KeyRanks rankBySorting(std::size_t n, KeyAt keyAt) {
+KeyRanks rankBySorting(std::size_t n, KeyAt keyAt, bool withRanks) {
     constexpr int ignored = 31;
     struct Keyed {
         std::uint64_t key;
@@ -136,7 +139,7 @@ KeyRanks rankBySorting(std::size_t n, KeyAt keyAt) {
     std::vector<Keyed, UnsetAllocator<Keyed>> keyed(n);
     for (std::size_t i = 0; i < n; ++i) keyed[i] = {keyAt(i), static_cast<std::uint32_t>(i)};
     radixSortByKey(keyed, ignored);
-    KeyRanks r{Ranks(n), {}, Ranks(n)};
+    KeyRanks r{Ranks(withRanks ? n : 0), {}, Ranks(n)};
     r.distinct.reserve(n);
     // One walk: each run alike in the sorted bits put in order, then ranked.
     for (std::size_t first = 0; first < n;) {
@@ -147,17 +150,27 @@ KeyRanks rankBySorting(std::size_t n, KeyAt keyAt) {
         for (std::size_t k = first; k < end; ++k) {
             const auto [key, position] = keyed[k];
             if (r.distinct.empty() || r.distinct.back() != key) r.distinct.push_back(key);
-            r.rank[position] = static_cast<std::uint32_t>(r.distinct.size() - 1);
+            if (withRanks) r.rank[position] = static_cast<std::uint32_t>(r.distinct.size() - 1);
             r.order[k] = position;
         }
         first = end;
+    }
+    if (!withRanks && r.distinct.size() < n) {
+        // Ties: the ranks cannot be told from the order alone.
+        r.rank.resize(n);
+        std::uint32_t rank = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            if (k > 0 && keyed[k].key != keyed[k - 1].key) ++rank;
+            r.rank[keyed[k].position] = rank;
+        }
     }
     return r;
 }
 
 // keyAt(i) gives the i-th of n keys; it is called once per key, or twice when sorting takes over.
+// Without `withRanks` the ranks may be left out, where sorting finds every key distinct.
 template <class KeyAt>
-KeyRanks rankKeysBy(std::size_t n, KeyAt keyAt) {
+KeyRanks rankKeysBy(std::size_t n, KeyAt keyAt, bool withRanks = true) {
     // Ids in order of first appearance from an open-addressing table, then the distinct keys
     // sorted; too many distinct keys, or a long probe, and sorting every key is cheaper.
     const std::size_t limit = std::max<std::size_t>(n / 8, 1024);
@@ -175,10 +188,10 @@ KeyRanks rankKeysBy(std::size_t n, KeyAt keyAt) {
         const std::size_t mask = table.size() - 1;
         std::size_t h = static_cast<std::size_t>(mixKey(key) >> (64 - bits));
         for (int probes = 0; table[h].id != vacant && table[h].key != key; h = (h + 1) & mask)
-            if (++probes > 64) return rankBySorting(n, keyAt);
+            if (++probes > 64) return rankBySorting(n, keyAt, withRanks);
         if (table[h].id == vacant) {
             // Mostly new keys after the first few thousand: they will not be few.
-            if (seen.size() == limit || (i >= 4096 && 2 * seen.size() > i)) return rankBySorting(n, keyAt);
+            if (seen.size() == limit || (i >= 4096 && 2 * seen.size() > i)) return rankBySorting(n, keyAt, withRanks);
             table[h] = {key, static_cast<std::uint32_t>(seen.size())};
             seen.push_back(key);
             r.rank[i] = table[h].id;
@@ -210,7 +223,7 @@ KeyRanks rankKeysBy(std::size_t n, KeyAt keyAt) {
 }
 
 // Ranks of the scores' orderKeys.
-KeyRanks rankScores(std::span<const double> scores);
+KeyRanks rankScores(std::span<const double> scores, bool withRanks = true);
 
 // Counts per rank.
 using Counts = std::vector<std::int64_t, UnsetAllocator<std::int64_t>>;

@@ -140,10 +140,10 @@ Supervisory::ScoreGroups riskGroups(const std::vector<double>& scores, const std
     };
     // The first scores tell which: a rating's grades or rounded scores repeat within them.
     const std::size_t sample = std::min<std::size_t>(n, 65536);
-    const KeyRanks head = rankScores(std::span<const double>(scores).first(sample));
+    const KeyRanks head = rankScores(std::span<const double>(scores).first(sample), false);
     if (head.distinct.size() * 8 <= sample) {
         const RankedRating r =
-            rankRating(rankScores(scores),
+            rankRating(rankScores(scores, false),
                        Flags(defaulted.begin(), defaulted.end()));
         const std::size_t u = r.ranks.distinct.size();
         double reference = 0;

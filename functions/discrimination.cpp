@@ -96,7 +96,7 @@ bool readFlags(const NumberRange& indicators, Flags& defaulted) {
 
 CellMatrix individualRocTable(std::span<const double> scores, const Flags& defaulted, int scoreIndex, int outputIndex,
                               int numBuckets) {
-    const RankedRating ranked = rankRating(rankScores(scores), defaulted);
+    const RankedRating ranked = rankRating(rankScores(scores, false), defaulted);
     requireBothOutcomes(ranked);
     const Buckets b = rankedBuckets(ranked, scoreIndex);
     const RocStatistics r = computeRocStatistics(b, outputIndex == 1 ? numBuckets : 0, maxSheetRows - 3);
@@ -216,7 +216,9 @@ CellMatrix differenceOfRatings(ScoresOf scoresOf, const Flags& defaulted, int sc
     const unsigned threads = defaulted.size() >= parallelRatingRows ? 0 : 1;
     RankedRating ranked[2];
     try {
-        runInParallel(2, threads, [&](std::size_t k) { ranked[k] = rankRating(rankScores(scoresOf(k)), defaulted); });
+        // The pairs terms read rating 2's ranks by debtor, rating 1's order.
+        runInParallel(2, threads,
+                      [&](std::size_t k) { ranked[k] = rankRating(rankScores(scoresOf(k), k == 1), defaulted); });
         requireBothOutcomes(ranked[0]);
     } catch (const std::bad_alloc&) {
         throw;

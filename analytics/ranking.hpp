@@ -170,7 +170,7 @@ KeyRanks rankBySorting(std::size_t n, KeyAt keyAt, bool withRanks) {
 // keyAt(i) gives the i-th of n keys; it is called once per key, or twice when sorting takes over.
 // Without `withRanks` the ranks may be left out, where sorting finds every key distinct.
 template <class KeyAt>
-KeyRanks rankKeysBy(std::size_t n, KeyAt keyAt, bool withRanks = true) {
+KeyRanks rankKeysBy(std::size_t n, KeyAt keyAt, bool withRanks) {
     // Ids in order of first appearance from an open-addressing table, then the distinct keys
     // sorted; too many distinct keys, or a long probe, and sorting every key is cheaper.
     const std::size_t limit = std::max<std::size_t>(n / 8, 1024);

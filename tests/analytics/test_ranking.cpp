@@ -86,11 +86,15 @@ TEST(Ranking, LongProbesAndManyDistinctKeysFallBackToSorting) {
     } cases[] = {{few, false}, {distinct, true}, {collide, true}};
     for (const auto& c : cases) {
         std::size_t reads = 0;
-        const KeyRanks r = rankKeysBy(c.keys.size(), [&](std::size_t i) {
-            ++reads;
-            return c.keys[i];
-        });
+        const KeyRanks r = rankKeysBy(
+            c.keys.size(),
+            [&](std::size_t i) {
+                ++reads;
+                return c.keys[i];
+            },
+            true);
         EXPECT_EQ(reads > c.keys.size(), c.sorted);
+        EXPECT_EQ(r.rank.size(), c.keys.size());  // asked for
         expectSortedRanks(c.keys, r);
         // Without ranks asked for, sorting writes them only for the tied keys.
         const KeyRanks without = rankKeys(c.keys, false);

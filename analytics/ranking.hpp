@@ -77,26 +77,32 @@ inline double scoreOfKey(std::uint64_t key) {
 }
 
 // Sorts items stably by the bits of their member `key` from bit `low` up, with a
-// least-significant-digit radix sort: one pass per 11 bits, none where every key has the same
-// digit there, all counts from one read.
+// least-significant-digit radix sort: one pass per 10 bits, the top pass taking what is left (up
+// to 19 bits), none where every key has the same digit there, all counts from one read. A pass
+// costs about as many distinct digits as it writes to at once: a thousand fit the first-level
+// cache, two thousand do not, and the top bits of scores (sign and exponent) take few values.
 template <class T>
 void radixSortByKey(std::vector<T, UnsetAllocator<T>>& items, int low = 0) {
-    constexpr int bits = 11;
-    constexpr std::size_t width = std::size_t{1} << bits;
-    const int passes = (64 - low + bits - 1) / bits;
+    constexpr int bits = 10;
+    const int passes = std::max(1, (64 - low) / bits);
+    const int topBits = 64 - low - (passes - 1) * bits;
     const std::size_t n = items.size();
     if (n < 2) return;
+    auto width = [&](int p) { return std::size_t{1} << (p == passes - 1 ? topBits : bits); };
     auto digit = [&](std::uint64_t key, int p) {
-        return static_cast<std::size_t>((key >> (low + p * bits)) & (width - 1));
+        return static_cast<std::size_t>((key >> (low + p * bits)) & (width(p) - 1));
     };
-    std::vector<std::uint32_t> counts(static_cast<std::size_t>(passes) * width, 0);  // positions are 32 bits too
+    // Pass p's counts start at first[p].
+    std::size_t first[8] = {};
+    for (int p = 1; p <= passes; ++p) first[p] = first[p - 1] + width(p - 1);
+    std::vector<std::uint32_t> counts(first[passes], 0);  // positions are 32 bits too
     for (const T& item : items)
-        for (int p = 0; p < passes; ++p) ++counts[static_cast<std::size_t>(p) * width + digit(item.key, p)];
+        for (int p = 0; p < passes; ++p) ++counts[first[p] + digit(item.key, p)];
     std::vector<T, UnsetAllocator<T>> other(n);
     for (int p = 0; p < passes; ++p) {
-        std::uint32_t* next = counts.data() + static_cast<std::size_t>(p) * width;
+        std::uint32_t* next = counts.data() + first[p];
         if (next[digit(items[0].key, p)] == n) continue;
-        for (std::uint32_t d = 0, start = 0; d < width; ++d) start += std::exchange(next[d], start);
+        for (std::uint32_t d = 0, start = 0; d < width(p); ++d) start += std::exchange(next[d], start);
         for (const T& item : items) other[next[digit(item.key, p)]++] = item;
         items.swap(other);
     }

@@ -68,6 +68,29 @@ TEST(Ranking, KeyRanksEqualTheSortedDistinctKeys) {
     EXPECT_TRUE(rankKeys({}).distinct.empty());
 }
 
+// The radix sort against a stable sort, from every lowest bit it may start at: its passes of 10
+// bits and the wider top pass cover exactly the bits from there up.
+TEST(Ranking, RadixSortIsTheStableSortOfTheBitsFromLowUp) {
+    struct Item {
+        std::uint64_t key;
+        std::uint32_t position;
+    };
+    std::mt19937_64 gen(3);
+    for (const int low : {0, 1, 9, 10, 31, 44, 54, 55, 63}) {
+        std::vector<Item, UnsetAllocator<Item>> items(5000);
+        for (std::uint32_t i = 0; i < items.size(); ++i) {
+            // Wide keys, and keys alike in the top bits and in the low bits, so that ties decide too.
+            const std::uint64_t key = gen() % 3 == 0 ? gen() : (gen() % 8) << 61 | (gen() % 4);
+            items[i] = {key, i};
+        }
+        std::vector<Item> expected(items.begin(), items.end());
+        std::stable_sort(expected.begin(), expected.end(),
+                         [&](const Item& a, const Item& b) { return (a.key >> low) < (b.key >> low); });
+        radixSortByKey(items, low);
+        for (std::size_t k = 0; k < items.size(); ++k) ASSERT_EQ(items[k].position, expected[k].position) << low << " " << k;
+    }
+}
+
 // The table reads each key once; a long probe, or too many distinct keys, hand every key over to
 // sorting, which reads them again.
 TEST(Ranking, LongProbesAndManyDistinctKeysFallBackToSorting) {

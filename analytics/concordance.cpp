@@ -64,6 +64,14 @@ private:
     std::vector<std::uint32_t> before_;  // weight in the blocks before each block
 };
 
+// A survival's weights: those below its place, and those below the next place where its rating-2
+// rank holds defaults, else those below its place again.
+template <class Weights>
+std::int64_t weightsAround(const Weights& weights, std::size_t place, bool holds) {
+    const std::int64_t lower = weights.below(place);
+    return lower + (holds ? weights.below(place + 1) : lower);
+}
+
 // With the lower groups' defaults weighing 2 and group r's 1, a survival's correction is
 // (weight below b) - (weight above b): twice the weight below b plus the weight at b, the
 // weights' sum below b's place plus that below the next place, less the total.
@@ -91,10 +99,7 @@ std::int64_t sweepCount(Weights weights, std::size_t places, std::size_t depth, 
             for (std::size_t c = 0; c < places; ++c) prefix[c + 1] = prefix[c] + weight[c];
             for (std::size_t k = first; k < end; ++k) sum += prefix[sPlace[k] / 2] + prefix[sPlace[k] / 2 + sPlace[k] % 2];
         } else {
-            for (std::size_t k = first; k < end; ++k) {
-                const std::int64_t lower = weights.below(sPlace[k] / 2);
-                sum += lower + (sPlace[k] % 2 != 0 ? weights.below(sPlace[k] / 2 + 1) : lower);
-            }
+            for (std::size_t k = first; k < end; ++k) sum += weightsAround(weights, sPlace[k] / 2, sPlace[k] % 2 != 0);
         }
         count += sum - static_cast<std::int64_t>(end - first) * total;
         insertGroup(r);
@@ -158,6 +163,14 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
     };
     auto holds = [&](std::uint32_t b) -> std::size_t { return (held[b / 64] >> (b % 64)) & 1; };
     const std::size_t places = placed.size() - 1;
+    // Under rating 2, the defaults above a survival less those below it (`above` is the next place
+    // where its rank holds defaults, else its own), and the survivals above a default less those below.
+    auto defaultsSigned2 = [&](std::size_t place, std::size_t above) {
+        return nd - placed[place].defaultsBelow - placed[above].defaultsBelow;
+    };
+    auto survivalsSigned2 = [&](std::size_t place) {
+        return ns - placed[place].survivalsBelow - placed[place].survivalsUpTo;
+    };
     // The survivals' corrections for rating 1 from the tree, or from the blocks where an
     // insertion's adds cost no more than a few queries' steps; both hold the same integers.
     const std::size_t depth = static_cast<std::size_t>(std::bit_width(places));
@@ -187,15 +200,12 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
                     total += 2;
                     ++defaultsBelow;
                     const std::int64_t sSigned1 = ns - 2 * static_cast<std::int64_t>(survivalsBelow);
-                    t.defaultTriple += static_cast<double>(
-                        sSigned1 * (ns - placed[place].survivalsBelow - placed[place].survivalsUpTo));
+                    t.defaultTriple += static_cast<double>(sSigned1 * survivalsSigned2(place));
                 } else {
                     const std::size_t above = place + holds(b);
-                    const std::int64_t lower = weights.below(place);
-                    count += lower + (above != place ? weights.below(above) : lower) - total;
+                    count += weightsAround(weights, place, above != place) - total;
                     const std::int64_t dSigned1 = nd - 2 * defaultsBelow;
-                    survivalTerms[survivalsBelow++] = static_cast<double>(
-                        dSigned1 * (nd - placed[place].defaultsBelow - placed[above].defaultsBelow));
+                    survivalTerms[survivalsBelow++] = static_cast<double>(dSigned1 * defaultsSigned2(place, above));
                 }
             }
             // The survivals' triples by descending rating 1, as the groups' sweep adds them.
@@ -261,16 +271,14 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
     for (std::size_t r = u1; r-- > 0;) {
         const std::int64_t dSigned1 = nd - std::int64_t{dStart[r]} - std::int64_t{dStart[r + 1]};
         for (std::size_t k = sStart[r + 1]; k-- > sStart[r];) {
-            const std::int64_t dSigned2 =
-                nd - placed[sPlace[k] / 2].defaultsBelow - placed[sPlace[k] / 2 + sPlace[k] % 2].defaultsBelow;
+            const std::int64_t dSigned2 = defaultsSigned2(sPlace[k] / 2, sPlace[k] / 2 + sPlace[k] % 2);
             t.survivalTriple += static_cast<double>(dSigned1 * dSigned2);
         }
     }
     for (std::size_t r = 0; r < u1; ++r) {
         const std::int64_t sSigned1 = ns - std::int64_t{sStart[r]} - std::int64_t{sStart[r + 1]};
         for (std::size_t k = dStart[r]; k < dStart[r + 1]; ++k) {
-            const Place& place = placed[dPlace[k]];
-            t.defaultTriple += static_cast<double>(sSigned1 * (ns - place.survivalsBelow - place.survivalsUpTo));
+            t.defaultTriple += static_cast<double>(sSigned1 * survivalsSigned2(dPlace[k]));
         }
     }
     return t;

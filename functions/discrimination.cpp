@@ -247,8 +247,7 @@ CellMatrix differenceOfRatings(ScoresOf scoresOf, const Flags& defaulted, int sc
         if (!rocsFailed) throw;
     }
     if (rocsFailed) return textResult(unknownErrorText);
-    const RankedRating& ranked1 = ranked[0];
-    const double nd = static_cast<double>(ranked1.totalDefaults);
+    const double nd = static_cast<double>(ranked[0].totalDefaults);
     const double ns = static_cast<double>(defaulted.size()) - nd;
     const double pds = static_cast<double>(terms.count) / (ns * nd);
     const double pdds = terms.survivalTriple / (nd * nd * ns);

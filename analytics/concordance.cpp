@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "analytics/matrix.hpp"
@@ -86,7 +87,7 @@ std::int64_t sweepCount(Weights weights, std::size_t places, std::size_t depth, 
             ++weight[dPlace[k]];
             weights.add(dPlace[k], 1);
         }
-        total += one.defaults[r];
+        total += one.defaultsAt(r);
     };
     for (std::size_t r = 0; r < u1; ++r) {
         insertGroup(r);
@@ -142,21 +143,29 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
     // For a survival of rank b the sum over the defaults of sign(rating 1) * sign(rating 2) is
     // first (defaults above b - below b); the sweep below corrects it for rating 1.
     std::int64_t count = 0;
-    {
+    auto placeRanks = [&](auto countsAt) {
         std::int64_t defaults = 0, survivals = 0;
         for (std::size_t b = 0; b < u2; ++b) {
-            count += two.survivals[b] * (nd - defaults - (defaults + two.defaults[b]));
-            if (two.defaults[b] != 0) {
+            const auto [db, sb] = countsAt(b);
+            count += sb * (nd - defaults - (defaults + db));
+            if (db != 0) {
                 held[b / 64] |= std::uint64_t{1} << (b % 64);
-                placed.push_back({defaults, survivals, survivals + two.survivals[b]});
+                placed.push_back({defaults, survivals, survivals + sb});
             }
-            defaults += two.defaults[b];
-            survivals += two.survivals[b];
+            defaults += db;
+            survivals += sb;
         }
         placed.push_back({defaults, survivals, survivals});
-        for (std::size_t w = 1; w < words; ++w)
-            heldBefore[w] = heldBefore[w - 1] + bitCount(held[w - 1]);
+    };
+    if (two.singles()) {
+        placeRanks([&](std::size_t b) {
+            const std::int64_t d = two.defaultedAt[b];
+            return std::pair{d, 1 - d};
+        });
+    } else {
+        placeRanks([&](std::size_t b) { return std::pair{two.defaults[b], two.survivals[b]}; });
     }
+    for (std::size_t w = 1; w < words; ++w) heldBefore[w] = heldBefore[w - 1] + bitCount(held[w - 1]);
     auto placeOf = [&](std::uint32_t b) -> std::size_t {
         const std::uint64_t below = (std::uint64_t{1} << (b % 64)) - 1;
         return heldBefore[b / 64] + std::size_t{bitCount(held[b / 64] & below)};
@@ -225,8 +234,8 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
     dStart.reserve(u1 + 1);
     sStart.reserve(u1 + 1);
     for (std::size_t r = 0; r <= u1; ++r) {
-        dStart.push_back(r < 2 ? 0 : dStart.back() + static_cast<std::uint32_t>(one.defaults[r - 2]));
-        sStart.push_back(r < 2 ? 0 : sStart.back() + static_cast<std::uint32_t>(one.survivals[r - 2]));
+        dStart.push_back(r < 2 ? 0 : dStart.back() + static_cast<std::uint32_t>(one.defaultsAt(r - 2)));
+        sStart.push_back(r < 2 ? 0 : sStart.back() + static_cast<std::uint32_t>(one.survivalsAt(r - 2)));
     }
     // Each group's rating-2 ranks, in input order. Sorting's order of rating 1 lists the debtors
     // so already, and is read in turn rather than written through at random. The ranks are then
@@ -245,8 +254,8 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
                     sPlace[s++] = rank2[i];
             }
             for (std::size_t r = 0; r < u1; ++r) {
-                dStart[r + 1] += static_cast<std::uint32_t>(one.defaults[r]);
-                sStart[r + 1] += static_cast<std::uint32_t>(one.survivals[r]);
+                dStart[r + 1] += static_cast<std::uint32_t>(one.defaultsAt(r));
+                sStart[r + 1] += static_cast<std::uint32_t>(one.survivalsAt(r));
             }
         } else {
             for (std::size_t i = 0; i < defaulted.size(); ++i) {

@@ -17,18 +17,13 @@ KeyRanks rankScores(std::span<const double> scores, bool withRanks) {
 }
 
 RankedRating rankRating(KeyRanks ranks, const Flags& defaulted) {
-    RankedRating r{std::move(ranks), {}, {}};
+    RankedRating r{std::move(ranks), {}, {}, {}};
     for (const std::uint8_t flag : defaulted) r.totalDefaults += flag != 0 ? 1 : 0;
     r.totalSurvivals = static_cast<std::int64_t>(defaulted.size()) - r.totalDefaults;
     if (r.ranks.distinct.size() == defaulted.size() && r.ranks.order.size() == defaulted.size()) {
-        // Every score distinct: each rank holds one debtor, written in rank order rather than counted.
-        r.defaults.resize(defaulted.size());
-        r.survivals.resize(defaulted.size());
-        for (std::size_t k = 0; k < defaulted.size(); ++k) {
-            const bool defaults = defaulted[r.ranks.order[k]] != 0;
-            r.defaults[k] = defaults ? 1 : 0;
-            r.survivals[k] = defaults ? 0 : 1;
-        }
+        // Every score distinct: each rank holds one debtor, whose flag is written in rank order.
+        r.defaultedAt.resize(defaulted.size());
+        for (std::size_t k = 0; k < defaulted.size(); ++k) r.defaultedAt[k] = defaulted[r.ranks.order[k]] != 0 ? 1 : 0;
         return r;
     }
     r.defaults.assign(r.ranks.distinct.size(), 0);

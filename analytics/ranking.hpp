@@ -231,6 +231,8 @@ KeyRanks rankKeysBy(std::size_t n, KeyAt keyAt, bool withRanks) {
 // Ranks of the scores' orderKeys.
 KeyRanks rankScores(std::span<const double> scores, bool withRanks = true);
 
+using Flags = std::vector<std::uint8_t, UnsetAllocator<std::uint8_t>>;
+
 // Counts per rank.
 using Counts = std::vector<std::int64_t, UnsetAllocator<std::int64_t>>;
 
@@ -238,11 +240,17 @@ using Counts = std::vector<std::int64_t, UnsetAllocator<std::int64_t>>;
 // defaults and survivals per rank.
 struct RankedRating {
     KeyRanks ranks;
+    // The counts per rank; empty where every rank holds one debtor (`singles`).
     Counts defaults, survivals;
+    // Where every rank holds one debtor: 1 where it defaulted, else 0. A byte per rank instead of
+    // two counts of eight bytes, since the walks over a full column of ranks are bound by memory.
+    Flags defaultedAt;
     std::int64_t totalDefaults = 0, totalSurvivals = 0;  // their sums, read from the flags once
-};
 
-using Flags = std::vector<std::uint8_t, UnsetAllocator<std::uint8_t>>;
+    bool singles() const { return !defaultedAt.empty(); }
+    std::int64_t defaultsAt(std::size_t rank) const { return singles() ? defaultedAt[rank] : defaults[rank]; }
+    std::int64_t survivalsAt(std::size_t rank) const { return singles() ? 1 - defaultedAt[rank] : survivals[rank]; }
+};
 
 // `defaulted` holds 0 or 1 per debtor, in the order of the ranks.
 RankedRating rankRating(KeyRanks ranks, const Flags& defaulted);

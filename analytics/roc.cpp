@@ -42,6 +42,46 @@ RocStatistics RocSums::finish(std::int64_t defaults, std::int64_t survivals) {
     return r;
 }
 
+void RocSums::addSingles(std::span<const std::uint8_t> defaulted, double defaultShare, double survivalShare) {
+    // The first buckets have none before them, and the pending one may hold several debtors: both
+    // take the general way, which leaves a bucket of one debtor pending, not the first.
+    std::size_t i = 0;
+    if (defaulted.empty()) return;
+    do {
+        addOne(defaulted[i++] != 0, defaultShare, survivalShare);
+    } while (i < defaulted.size() && buckets_ < 2);
+    if (i == defaulted.size()) return;
+    buckets_ += defaulted.size() - i;
+    Bucket now = pending_, before = before_;
+    double auroc = auroc_, a = a_, b = b_;
+    for (; i < defaulted.size(); ++i) {
+        // settle(false) of a bucket of one debtor: only its own chain of additions.
+        if (now.q != 0) {
+            a += now.q * before.hitRate * before.hitRate;
+            a += now.q * (1 - now.hitRate) * (1 - now.hitRate);
+            a -= 2 * now.q * before.hitRate * (1 - now.hitRate);
+        } else {
+            b += now.p * before.falseAlarmRate * before.falseAlarmRate;
+            b += now.p * (1 - now.falseAlarmRate) * (1 - now.falseAlarmRate);
+            b -= 2 * now.p * before.falseAlarmRate * (1 - now.falseAlarmRate);
+        }
+        before = now;
+        if (defaulted[i] != 0) {
+            // The false alarm rate stays, so the AUROC gains an exact zero.
+            now = {defaultShare, 0.0, before.hitRate + defaultShare, before.falseAlarmRate};
+        } else {
+            const double falseAlarmRate = before.falseAlarmRate + survivalShare;
+            auroc += 0.5 * (falseAlarmRate - before.falseAlarmRate) * (before.hitRate + before.hitRate);
+            now = {0.0, survivalShare, before.hitRate, falseAlarmRate};
+        }
+    }
+    pending_ = now;
+    before_ = before;
+    auroc_ = auroc;
+    a_ = a;
+    b_ = b;
+}
+
 RocStatistics computeRocStatistics(const Buckets& b, long long m, std::size_t maxPoints) {
     const std::size_t n = b.p.size();
     const auto& hr = b.hitRate;
@@ -85,9 +125,10 @@ Buckets aggregateBuckets(std::vector<Grade> grades, std::int64_t nd, std::int64_
 
 namespace {
 
-// Calls bucket(d, s) for each bucket of rankedBuckets, riskiest first.
-template <class Bucket>
-void walkRankedBuckets(const RankedRating& r, int scoreIndex, Bucket bucket) {
+// Calls bucket(d, s) for each bucket of rankedBuckets, riskiest first; countsAt(k) gives rank k's
+// defaults and survivals.
+template <class CountsAt, class Bucket>
+void walkRankedBuckets(const RankedRating& r, int scoreIndex, CountsAt countsAt, Bucket bucket) {
     const std::size_t u = r.ranks.distinct.size();
     auto at = [&](std::size_t j) { return scoreIndex == 0 ? j : u - 1 - j; };
     double reference = scoreOfKey(r.ranks.distinct[at(0)]);
@@ -96,14 +137,28 @@ void walkRankedBuckets(const RankedRating& r, int scoreIndex, Bucket bucket) {
         const std::size_t k = at(j);
         const double score = scoreOfKey(r.ranks.distinct[k]);
         if (std::fabs(score - reference) >= 1e-10) {
-            bucket(static_cast<double>(d), static_cast<double>(s));
+            bucket(d, s);
             d = s = 0;
             reference = score;
         }
-        d += r.defaults[k];
-        s += r.survivals[k];
+        const auto [dk, sk] = countsAt(k);
+        d += dk;
+        s += sk;
     }
-    bucket(static_cast<double>(d), static_cast<double>(s));
+    bucket(d, s);
+}
+
+template <class Bucket>
+void walkRankedBuckets(const RankedRating& r, int scoreIndex, Bucket bucket) {
+    if (r.singles()) {
+        walkRankedBuckets(r, scoreIndex, [&](std::size_t k) {
+            const std::int64_t d = r.defaultedAt[k];
+            return std::pair{d, 1 - d};
+        }, bucket);
+    } else {
+        walkRankedBuckets(r, scoreIndex, [&](std::size_t k) { return std::pair{r.defaults[k], r.survivals[k]}; },
+                          bucket);
+    }
 }
 
 }  // namespace
@@ -114,14 +169,35 @@ Buckets rankedBuckets(const RankedRating& r, int scoreIndex) {
     b.survivals = r.totalSurvivals;
     const std::size_t u = r.ranks.distinct.size();
     for (auto* v : {&b.p, &b.q, &b.hitRate, &b.falseAlarmRate}) v->reserve(u);
-    walkRankedBuckets(r, scoreIndex, [&](double d, double s) { b.add(d, s); });
+    walkRankedBuckets(r, scoreIndex, [&](std::int64_t d, std::int64_t s) {
+        b.add(static_cast<double>(d), static_cast<double>(s));
+    });
     return b;
 }
 
 RocStatistics rankedRocStatistics(const RankedRating& r, int scoreIndex) {
     const std::int64_t nd = r.totalDefaults, ns = r.totalSurvivals;
     RocSums sums;
-    walkRankedBuckets(r, scoreIndex, [&](double d, double s) { sums.add(d, s, nd, ns); });
+    // Buckets of one debtor, as most are where scores are distinct, are added in batches and
+    // without divisions.
+    const double defaultShare = 1 / static_cast<double>(nd), survivalShare = 1 / static_cast<double>(ns);
+    std::uint8_t singles[512];
+    std::size_t pending = 0;
+    auto flush = [&] {
+        sums.addSingles(std::span<const std::uint8_t>(singles, pending), defaultShare, survivalShare);
+        pending = 0;
+    };
+    // Kept out of the walk's loop, so that the walk stays small enough to be inlined.
+    auto several = [&](std::int64_t d, std::int64_t s) __attribute__((noinline)) {
+        flush();
+        sums.add(static_cast<double>(d), static_cast<double>(s), nd, ns);
+    };
+    walkRankedBuckets(r, scoreIndex, [&](std::int64_t d, std::int64_t s) {
+        if (d + s != 1) return several(d, s);
+        singles[pending++] = static_cast<std::uint8_t>(d);
+        if (pending == std::size(singles)) flush();
+    });
+    flush();
     return sums.finish(nd, ns);
 }
 
@@ -151,8 +227,8 @@ Supervisory::ScoreGroups riskGroups(const std::vector<double>& scores, const std
             const std::size_t k = scoreIndex == 0 ? j : u - 1 - j;
             const double score = scoreOfKey(r.ranks.distinct[k]);
             if (j == 0 || std::fabs(score - reference) >= 1e-10) open(reference = score);
-            g.defaults.back() += r.defaults[k];
-            g.survivals.back() += r.survivals[k];
+            g.defaults.back() += r.defaultsAt(k);
+            g.survivals.back() += r.survivalsAt(k);
         }
         return g;
     }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -40,6 +41,55 @@ TEST(Roc, AurocEqualsTheMannWhitneyShare) {
         const RocStatistics streamed = rankedRocStatistics(ranked(s, y), scoreIndex);
         EXPECT_EQ(streamed.auroc, r.auroc) << trial;
         EXPECT_TRUE(streamed.lower == r.lower || (std::isnan(streamed.lower) && std::isnan(r.lower))) << trial;
+    }
+}
+
+// Distinct scores leave each debtor a bucket of its own, summed in batches without divisions;
+// scores closer than 1e-10 still share a bucket, at the start, in a batch and across batches.
+// The sums equal those of the buckets' table to the last bit, and the AUROC the Mann-Whitney share.
+TEST(Roc, BucketsOfOneDebtorSumToTheTablesBits) {
+    std::mt19937_64 gen(99);
+    std::normal_distribution<double> z;
+    for (int trial = 0; trial < 8; ++trial) {
+        const std::size_t n = trial < 4 ? 3000 : 9000;
+        const int rate = trial % 2 == 0 ? 40 : 2;  // defaults few, or half of all
+        std::vector<double> s(n);
+        std::vector<int> y(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            y[i] = gen() % static_cast<unsigned>(rate) == 0;
+            s[i] = z(gen) - (y[i] != 0 ? 0.7 : 0.0);
+        }
+        y[0] = 1, y[1] = 0;
+        // Near ties: the riskiest scores for either direction, runs within a batch and across one.
+        std::vector<std::size_t> order(n);
+        std::iota(order.begin(), order.end(), std::size_t{0});
+        std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return s[a] < s[b]; });
+        for (const std::size_t k : {std::size_t{0}, std::size_t{1}, n / 3, n / 3 + 1, std::size_t{511}, n - 2})
+            s[order[k + 1]] = s[order[k]] + 3e-11 * static_cast<double>(1 + trial % 3);
+        std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return s[a] < s[b]; });
+        const RankedRating r = ranked(s, y);
+        ASSERT_TRUE(r.singles());
+        for (int scoreIndex = 0; scoreIndex < 2; ++scoreIndex) {
+            const RocStatistics streamed = rankedRocStatistics(r, scoreIndex);
+            const RocStatistics table = computeRocStatistics(rankedBuckets(r, scoreIndex), 0, 0);
+            EXPECT_EQ(streamed.auroc, table.auroc) << trial;
+            EXPECT_EQ(streamed.lower, table.lower) << trial;
+            EXPECT_EQ(streamed.upper, table.upper) << trial;
+            // Buckets numbered riskiest first, each opened by a score 1e-10 or more from its first.
+            std::vector<std::size_t> bucket(n), risk(order);
+            if (scoreIndex == 1) std::reverse(risk.begin(), risk.end());
+            double first = s[risk[0]];
+            for (std::size_t k = 0, b = 0; k < n; ++k) {
+                if (std::fabs(s[risk[k]] - first) >= 1e-10) ++b, first = s[risk[k]];
+                bucket[risk[k]] = b;
+            }
+            double share = 0, pairs = 0;
+            for (std::size_t i = 0; i < n; ++i)
+                for (std::size_t j = 0; j < n; ++j)
+                    if (y[i] == 1 && y[j] == 0)
+                        share += bucket[i] < bucket[j] ? 1 : bucket[i] == bucket[j] ? 0.5 : 0, pairs += 1;
+            EXPECT_NEAR(streamed.auroc, share / pairs, 1e-12) << trial;
+        }
     }
 }
 

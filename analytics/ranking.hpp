@@ -13,6 +13,7 @@
 #include <new>
 #include <numeric>
 #include <span>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -81,13 +82,16 @@ inline double scoreOfKey(std::uint64_t key) {
 // to 19 bits), none where every key has the same digit there, all counts from one read. A pass
 // costs about as many distinct digits as it writes to at once: a thousand fit the first-level
 // cache, two thousand do not, and the top bits of scores (sign and exponent) take few values.
-template <class T>
-void radixSortByKey(std::vector<T, UnsetAllocator<T>>& items, int low = 0) {
+// The last pass hands each item to place(k, item), k its place in the order, instead of writing
+// it back: a caller that keeps the items' parts in arrays of their own is spared a copy of them.
+// `spare` holds the items between passes.
+template <class T, class Place>
+void radixSortByKey(std::vector<T, UnsetAllocator<T>>& items, int low, Place place,
+                    std::vector<T, UnsetAllocator<T>>& spare) {
     constexpr int bits = 10;
     const int passes = std::max(1, (64 - low) / bits);
     const int topBits = 64 - low - (passes - 1) * bits;
     const std::size_t n = items.size();
-    if (n < 2) return;
     auto width = [&](int p) { return std::size_t{1} << (p == passes - 1 ? topBits : bits); };
     auto digit = [&](std::uint64_t key, int p) {
         return static_cast<std::size_t>((key >> (low + p * bits)) & (width(p) - 1));
@@ -98,14 +102,31 @@ void radixSortByKey(std::vector<T, UnsetAllocator<T>>& items, int low = 0) {
     std::vector<std::uint32_t> counts(first[passes], 0);  // positions are 32 bits too
     for (const T& item : items)
         for (int p = 0; p < passes; ++p) ++counts[first[p] + digit(item.key, p)];
-    std::vector<T, UnsetAllocator<T>> other(n);
-    for (int p = 0; p < passes; ++p) {
+    // A pass where every key has the same digit moves nothing.
+    int last = -1;
+    for (int p = 0; p < passes && n > 0; ++p)
+        if (counts[first[p] + digit(items[0].key, p)] != n) last = p;
+    if (last > 0) spare.resize(n);
+    for (int p = 0; p <= last; ++p) {
         std::uint32_t* next = counts.data() + first[p];
         if (next[digit(items[0].key, p)] == n) continue;
         for (std::uint32_t d = 0, start = 0; d < width(p); ++d) start += std::exchange(next[d], start);
-        for (const T& item : items) other[next[digit(item.key, p)]++] = item;
-        items.swap(other);
+        if (p == last) {
+            for (const T& item : items) place(next[digit(item.key, p)]++, item);
+            return;
+        }
+        for (const T& item : items) spare[next[digit(item.key, p)]++] = item;
+        items.swap(spare);
     }
+    for (std::size_t k = 0; k < n; ++k) place(k, items[k]);
+}
+
+template <class T>
+void radixSortByKey(std::vector<T, UnsetAllocator<T>>& items, int low = 0) {
+    std::vector<T, UnsetAllocator<T>> spare(items.size());
+    // The last pass writes into the buffer it does not read, which then holds the order.
+    radixSortByKey(items, low, [&](std::size_t k, const T& item) { spare[k] = item; }, spare);
+    items.swap(spare);
 }
 
 // Each key's rank among the distinct keys (0 for the least) and the distinct keys ascending:
@@ -129,47 +150,55 @@ inline std::uint64_t mixKey(std::uint64_t x) {
 }
 
 // Ranks by sorting (key, position) pairs: for many distinct keys, where a table would not fit in
-// the cache. The sort looks at the keys' top 33 bits only, three passes instead of six; pairs alike
-// in those bits are then put in order by the whole key, in runs that are rarely longer than one.
-// Each rank is written at its debtor's place, at random, only when asked for or when keys tie.
+// the cache. The sort looks at the keys' top 33 bits only, three passes instead of six, and its
+// last pass writes the keys and positions straight into the distinct keys and the order; pairs
+// alike in those bits are then put in order by the whole key, in runs that are rarely longer than
+// one. Each rank is written at its debtor's place, at random, only when asked for or when keys tie.
 template <class KeyAt>
 KeyRanks rankBySorting(std::size_t n, KeyAt keyAt, bool withRanks) {
     constexpr int ignored = 31;
     struct Keyed {
         std::uint64_t key;
         std::uint32_t position;
-        bool operator<(const Keyed& other) const {
-            return key != other.key ? key < other.key : position < other.position;
-        }
     };
-    std::vector<Keyed, UnsetAllocator<Keyed>> keyed(n);
-    for (std::size_t i = 0; i < n; ++i) keyed[i] = {keyAt(i), static_cast<std::uint32_t>(i)};
-    radixSortByKey(keyed, ignored);
-    KeyRanks r{Ranks(withRanks ? n : 0), {}, Ranks(n)};
-    r.distinct.reserve(n);
-    // One walk: each run alike in the sorted bits put in order, then ranked.
+    KeyRanks r{{}, {}, Ranks(n)};
+    r.distinct.resize(n);
+    auto& keys = r.distinct;  // every key, in order, until ties are merged
+    {
+        std::vector<Keyed, UnsetAllocator<Keyed>> keyed(n), spare;
+        for (std::size_t i = 0; i < n; ++i) keyed[i] = {keyAt(i), static_cast<std::uint32_t>(i)};
+        radixSortByKey(
+            keyed, ignored,
+            [&](std::size_t k, const Keyed& item) {
+                keys[k] = item.key;
+                r.order[k] = item.position;
+            },
+            spare);
+    }
+    bool ties = false;
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> run;
     for (std::size_t first = 0; first < n;) {
         std::size_t end = first + 1;
-        while (end < n && (keyed[end].key >> ignored) == (keyed[first].key >> ignored)) ++end;
-        if (end - first > 1)
-            std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(first), keyed.begin() + static_cast<std::ptrdiff_t>(end));
-        for (std::size_t k = first; k < end; ++k) {
-            const auto [key, position] = keyed[k];
-            if (r.distinct.empty() || r.distinct.back() != key) r.distinct.push_back(key);
-            if (withRanks) r.rank[position] = static_cast<std::uint32_t>(r.distinct.size() - 1);
-            r.order[k] = position;
+        while (end < n && (keys[end] >> ignored) == (keys[first] >> ignored)) ++end;
+        if (end - first > 1) {
+            run.clear();
+            for (std::size_t k = first; k < end; ++k) run.emplace_back(keys[k], r.order[k]);
+            std::sort(run.begin(), run.end());
+            for (std::size_t k = first; k < end; ++k) {
+                std::tie(keys[k], r.order[k]) = run[k - first];
+                ties = ties || (k > first && keys[k] == keys[k - 1]);
+            }
         }
         first = end;
     }
-    if (!withRanks && r.distinct.size() < n) {
-        // Ties: the ranks cannot be told from the order alone.
-        r.rank.resize(n);
-        std::uint32_t rank = 0;
-        for (std::size_t k = 0; k < n; ++k) {
-            if (k > 0 && keyed[k].key != keyed[k - 1].key) ++rank;
-            r.rank[keyed[k].position] = rank;
-        }
+    if (!withRanks && !ties) return r;  // the rank of order[k] is k
+    r.rank.resize(n);
+    std::size_t rank = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        if (k > 0 && keys[k] != keys[rank]) keys[++rank] = keys[k];
+        r.rank[r.order[k]] = static_cast<std::uint32_t>(rank);
     }
+    keys.resize(n > 0 ? rank + 1 : 0);
     return r;
 }
 

@@ -119,55 +119,81 @@ std::int64_t sweepCount(Weights weights, std::size_t places, std::size_t depth, 
 // added in the order of a sweep over the survivals by descending rating 1 (and over the defaults
 // by ascending rating 1), later positions first among equals (earlier first), so that their
 // rounding is always the same.
-PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Flags& defaulted) {
-    const std::size_t u1 = one.ranks.distinct.size(), u2 = two.ranks.distinct.size();
+PairsTermsSteps::PairsTermsSteps(const RankedRating& one, const RankedRating& two, const Flags& defaulted)
+    : one_(one), two_(two), defaulted_(defaulted), nd_(one.totalDefaults), ns_(one.totalSurvivals) {
     // Rating 2's rank of each debtor, made from its order where ranking left them out.
-    Ranks made;
     if (two.ranks.rank.size() != defaulted.size()) {
-        made.resize(defaulted.size());
-        for (std::size_t k = 0; k < two.ranks.order.size(); ++k) made[two.ranks.order[k]] = static_cast<std::uint32_t>(k);
+        made_.resize(defaulted.size());
+        for (std::size_t k = 0; k < two.ranks.order.size(); ++k) made_[two.ranks.order[k]] = static_cast<std::uint32_t>(k);
     }
-    const Ranks& ranks2 = made.empty() ? two.ranks.rank : made;
-    const std::int64_t nd = one.totalDefaults, ns = one.totalSurvivals;
-    PairsTerms t;
+    if (one.ranks.order.size() == defaulted.size() && one.ranks.distinct.size() == defaulted.size())
+        walked_.resize(defaulted.size());
+}
 
-    // The places, and per place the defaults below it and the survivals below its rank and up to
-    // it; a last entry holds every default.
-    struct Place {
-        std::int64_t defaultsBelow, survivalsBelow, survivalsUpTo;
-    };
+void PairsTermsSteps::placeRanks() {
+    const std::size_t u2 = two_.ranks.distinct.size();
+    const std::int64_t nd = nd_;
     const std::size_t words = u2 / 64 + 1;
-    std::vector<std::uint64_t> held(words, 0);
-    std::vector<std::uint32_t> heldBefore(words, 0);
-    std::vector<Place> placed;
+    held_.assign(words, 0);
+    heldBefore_.assign(words, 0);
     // Reserved: grown entry by entry over a full column, it took three times the loop that fills it.
-    placed.reserve(static_cast<std::size_t>(std::min<std::int64_t>(nd, static_cast<std::int64_t>(u2))) + 1);
+    placed_.reserve(static_cast<std::size_t>(std::min<std::int64_t>(nd, static_cast<std::int64_t>(u2))) + 1);
     // For a survival of rank b the sum over the defaults of sign(rating 1) * sign(rating 2) is
-    // first (defaults above b - below b); the sweep below corrects it for rating 1.
-    std::int64_t count = 0;
-    auto placeRanks = [&](auto countsAt) {
-        std::int64_t defaults = 0, survivals = 0;
+    // first (defaults above b - below b); the sweep corrects it for rating 1.
+    auto place = [&](auto countsAt) {
+        std::int64_t defaults = 0, survivals = 0, count = 0;
         for (std::size_t b = 0; b < u2; ++b) {
             const auto [db, sb] = countsAt(b);
             count += sb * (nd - defaults - (defaults + db));
             if (db != 0) {
-                held[b / 64] |= std::uint64_t{1} << (b % 64);
-                placed.push_back({defaults, survivals, survivals + sb});
+                held_[b / 64] |= std::uint64_t{1} << (b % 64);
+                placed_.push_back({defaults, survivals, survivals + sb});
             }
             defaults += db;
             survivals += sb;
         }
-        placed.push_back({defaults, survivals, survivals});
+        placed_.push_back({defaults, survivals, survivals});
+        count_ = count;
     };
-    if (two.singles()) {
-        placeRanks([&](std::size_t b) {
-            const std::int64_t d = two.defaultedAt[b];
+    if (two_.singles()) {
+        place([&](std::size_t b) {
+            const std::int64_t d = two_.defaultedAt[b];
             return std::pair{d, 1 - d};
         });
     } else {
-        placeRanks([&](std::size_t b) { return std::pair{two.defaults[b], two.survivals[b]}; });
+        place([&](std::size_t b) { return std::pair{two_.defaults[b], two_.survivals[b]}; });
     }
-    for (std::size_t w = 1; w < words; ++w) heldBefore[w] = heldBefore[w - 1] + bitCount(held[w - 1]);
+    for (std::size_t w = 1; w < words; ++w) heldBefore_[w] = heldBefore_[w - 1] + bitCount(held_[w - 1]);
+}
+
+// Each debtor's rank under rating 2, with a bit for a default, in rating-1 order: a loop that only
+// reads at random keeps many reads in flight.
+void PairsTermsSteps::gather() {
+    const Ranks& ranks2 = made_.empty() ? two_.ranks.rank : made_;
+    for (std::size_t k = 0; k < walked_.size(); ++k) {
+        const std::uint32_t i = one_.ranks.order[k];
+        walked_[k] = (std::uint64_t{ranks2[i]} << 1) | (defaulted_[i] != 0 ? 1 : 0);
+    }
+}
+
+PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Flags& defaulted) {
+    PairsTermsSteps steps(one, two, defaulted);
+    steps.placeRanks();
+    steps.gather();
+    return steps.sum();
+}
+
+PairsTerms PairsTermsSteps::sum() const {
+    const RankedRating& one = one_;
+    const Flags& defaulted = defaulted_;
+    const Ranks& ranks2 = made_.empty() ? two_.ranks.rank : made_;
+    const std::size_t u1 = one.ranks.distinct.size();
+    const std::int64_t nd = nd_, ns = ns_;
+    const auto& placed = placed_;
+    const auto& held = held_;
+    const auto& heldBefore = heldBefore_;
+    std::int64_t count = count_;
+    PairsTerms t;
     auto placeOf = [&](std::uint32_t b) -> std::size_t {
         const std::uint64_t below = (std::uint64_t{1} << (b % 64)) - 1;
         return heldBefore[b / 64] + std::size_t{bitCount(held[b / 64] & below)};
@@ -188,17 +214,11 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
     const bool blocked = 2 * static_cast<std::size_t>(nd) * (places / BlockedWeights::width + BlockedWeights::width) <=
                          4 * depth * static_cast<std::size_t>(ns);
 
-    if (one.ranks.order.size() == defaulted.size() && u1 == defaulted.size()) {
+    if (!walked_.empty()) {
         // Every rank of rating 1 holds one debtor, a default or a survival: one walk in rating-1
         // order makes the sweep and both triples, in the same order, with no groups laid out. A
         // default goes in at once with both its weights, since no survival shares its group.
-        // Each debtor's rank under rating 2, with a bit for a default, gathered in rating-1 order
-        // first: a loop that only reads at random keeps many reads in flight.
-        std::vector<std::uint64_t, UnsetAllocator<std::uint64_t>> walked(defaulted.size());
-        for (std::size_t k = 0; k < walked.size(); ++k) {
-            const std::uint32_t i = one.ranks.order[k];
-            walked[k] = (std::uint64_t{ranks2[i]} << 1) | (defaulted[i] != 0 ? 1 : 0);
-        }
+        const auto& walked = walked_;
         auto walk = [&](auto weights) {
             std::vector<double, UnsetAllocator<double>> survivalTerms(static_cast<std::size_t>(ns));
             std::int64_t defaultsBelow = 0, total = 0;

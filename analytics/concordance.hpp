@@ -20,6 +20,35 @@ struct PairsTerms {
 // Both ratings ranked over the same debtors, `defaulted` as given to rankRating.
 PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Flags& defaulted);
 
+// pairsTerms in steps, for a caller that spreads them over threads: placeRanks and gather write
+// apart and may run side by side; sum runs after both, and gives pairsTerms' terms to the last
+// bit. The ratings and flags must outlive the steps.
+class PairsTermsSteps {
+public:
+    PairsTermsSteps(const RankedRating& one, const RankedRating& two, const Flags& defaulted);
+    // Rating 2's ranks that hold defaults, and the pairs' first sums from its counts.
+    void placeRanks();
+    // Each debtor's rating-2 rank in rating-1 order, where rating 1's scores are all distinct.
+    void gather();
+    PairsTerms sum() const;
+
+private:
+    // A rating-2 rank that holds defaults: the defaults below it, the survivals below it and up to it.
+    struct Place {
+        std::int64_t defaultsBelow, survivalsBelow, survivalsUpTo;
+    };
+    const RankedRating& one_;
+    const RankedRating& two_;
+    const Flags& defaulted_;
+    Ranks made_;  // rating 2's ranks, where ranking left them out
+    std::int64_t nd_, ns_;
+    std::vector<std::uint64_t> held_;  // a bit per rating-2 rank that holds defaults
+    std::vector<std::uint32_t> heldBefore_;  // such ranks before each word of bits
+    std::vector<Place> placed_;  // per such rank, and a last entry holding every default
+    std::int64_t count_ = 0;
+    std::vector<std::uint64_t, UnsetAllocator<std::uint64_t>> walked_;  // the rank, a bit for a default
+};
+
 // The pairs count from keys (orderKeys of scores): d* are the defaults' keys under rating 1 and
 // 2, s* the survivals'.
 std::int64_t concordanceCount(const std::vector<std::uint64_t>& d1, const std::vector<std::uint64_t>& d2,

@@ -39,7 +39,7 @@ void requireSameLength(std::size_t a, std::size_t b, const char* text) {
 }
 
 // Fills the WoE cell of a class; without any survival or any default at all there is no weight to give.
-void setWeightOfEvidence(xlframe::CellValue& cell, const Counts& c, const Counts& total) {
+void setWeightOfEvidence(xlframe::CellValue& cell, const CrossTab::Counts& c, const CrossTab::Counts& total) {
     if (total.survivals == 0) {
         cell = "not defined (no survivals)";
         return;
@@ -157,8 +157,8 @@ CellMatrix crossTabCategorical(const CellMatrix& categories, const CellMatrix& i
         requireIndicators(y);
 
         // Byte-wise key order, as std::string compares: "10" before "2", "B" before "a".
-        std::map<std::string, Counts> classes;
-        Counts total;
+        std::map<std::string, CrossTab::Counts> classes;
+        CrossTab::Counts total;
         for (std::size_t i = 0; i < keys.size(); ++i) {
             classes[keys[i]].add(y[i]);
             total.add(y[i]);

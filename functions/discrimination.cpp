@@ -292,7 +292,7 @@ CellMatrix aurocDifferenceIndividual(const CellMatrix& scoresRating1, const Cell
         } catch (...) {
             return textResult(unknownErrorText);
         }
-        return differenceOfRatings([&](std::size_t k) { return rows.numbers(k); }, defaulted, scoreIndex);
+        return differenceOfRatings([&](std::size_t k) { return rows.keptNumbers(k); }, defaulted, scoreIndex);
     });
 }
 

@@ -99,13 +99,22 @@ bool PairedRows::number(const Entry& e, std::size_t position, double& value) con
     return true;
 }
 
-std::vector<double> PairedRows::numbers(std::size_t r) const {
+template <class Numbers>
+Numbers PairedRows::readNumbers(std::size_t r) const {
     const Entry& e = ranges_.at(r);
     if (size_ == 0) raise(20007, e.name);
-    std::vector<double> result(size_);
+    Numbers result(size_);
     for (std::size_t k = 0; k < size_; ++k)
         if (!number(e, position(k), result[k])) raise(20006, e.name);
     return result;
+}
+
+std::vector<double> PairedRows::numbers(std::size_t r) const {
+    return readNumbers<std::vector<double>>(r);
+}
+
+std::vector<double, UnsetAllocator<double>> PairedRows::keptNumbers(std::size_t r) const {
+    return readNumbers<std::vector<double, UnsetAllocator<double>>>(r);
 }
 
 std::vector<int> PairedRows::integers(std::size_t r) const {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "analytics/matrix.hpp"
+#include "analytics/ranking.hpp"
 #include "xlframe/cell_matrix.hpp"
 
 namespace Korvanth {
@@ -48,6 +49,9 @@ public:
     // and NaN with a text naming the range), categories (the integer digits when every cell is a
     // number, else the texts: 20008, 20009), and a table of a block's rows (20010, 20012).
     std::vector<double> numbers(std::size_t r) const;
+    // numbers(r) in a block kept from call to call: a full column read on every recalculation is
+    // not faulted in again, on whichever thread reads it.
+    std::vector<double, UnsetAllocator<double>> keptNumbers(std::size_t r) const;
     std::vector<int> integers(std::size_t r) const;
     std::vector<int> counts(std::size_t r) const;
     std::vector<std::string> categories(std::size_t r) const;
@@ -68,6 +72,8 @@ private:
     const xlframe::CellValue& cell(const Entry& e, std::size_t position, std::size_t j) const;
     bool isEmpty(const Entry& e, std::size_t position, std::size_t j) const;
     bool number(const Entry& e, std::size_t position, double& value) const;
+    template <class Numbers>
+    Numbers readNumbers(std::size_t r) const;
 
     std::vector<Entry> ranges_;
     bool column_;

@@ -126,7 +126,8 @@ PairsTermsSteps::PairsTermsSteps(const RankedRating& one, const RankedRating& tw
         made_.resize(defaulted.size());
         for (std::size_t k = 0; k < two.ranks.order.size(); ++k) made_[two.ranks.order[k]] = static_cast<std::uint32_t>(k);
     }
-    if (one.ranks.order.size() == defaulted.size() && one.ranks.distinct.size() == defaulted.size())
+    if (one.ranks.order.size() == defaulted.size() && one.ranks.distinct.size() == defaulted.size() &&
+        one.defaultedAt.size() == defaulted.size())
         walked_.resize(defaulted.size());
 }
 
@@ -166,14 +167,11 @@ void PairsTermsSteps::placeRanks() {
     for (std::size_t w = 1; w < words; ++w) heldBefore_[w] = heldBefore_[w - 1] + bitCount(held_[w - 1]);
 }
 
-// Each debtor's rank under rating 2, with a bit for a default, in rating-1 order: a loop that only
-// reads at random keeps many reads in flight.
+// Each debtor's rank under rating 2 in rating-1 order: a loop that only reads at random keeps many
+// reads in flight.
 void PairsTermsSteps::gather() {
     const Ranks& ranks2 = made_.empty() ? two_.ranks.rank : made_;
-    for (std::size_t k = 0; k < walked_.size(); ++k) {
-        const std::uint32_t i = one_.ranks.order[k];
-        walked_[k] = (std::uint64_t{ranks2[i]} << 1) | (defaulted_[i] != 0 ? 1 : 0);
-    }
+    for (std::size_t k = 0; k < walked_.size(); ++k) walked_[k] = ranks2[one_.ranks.order[k]];
 }
 
 PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Flags& defaulted) {
@@ -219,14 +217,15 @@ PairsTerms PairsTermsSteps::sum() const {
         // order makes the sweep and both triples, in the same order, with no groups laid out. A
         // default goes in at once with both its weights, since no survival shares its group.
         const auto& walked = walked_;
+        const auto& defaultedAt = one.defaultedAt;  // rating 1's flags, in the same order
         auto walk = [&](auto weights) {
             std::vector<double, UnsetAllocator<double>> survivalTerms(static_cast<std::size_t>(ns));
             std::int64_t defaultsBelow = 0, total = 0;
             std::size_t survivalsBelow = 0;
-            for (const std::uint64_t code : walked) {
-                const auto b = static_cast<std::uint32_t>(code >> 1);
+            for (std::size_t k = 0; k < walked.size(); ++k) {
+                const std::uint32_t b = walked[k];
                 const std::size_t place = placeOf(b);
-                if ((code & 1) != 0) {
+                if (defaultedAt[k] != 0) {
                     weights.add(place, 2);
                     total += 2;
                     ++defaultsBelow;

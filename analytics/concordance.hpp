@@ -28,7 +28,7 @@ public:
     PairsTermsSteps(const RankedRating& one, const RankedRating& two, const Flags& defaulted);
     // Rating 2's ranks that hold defaults, and the pairs' first sums from its counts.
     void placeRanks();
-    // Each debtor's rating-2 rank in rating-1 order, where rating 1's scores are all distinct.
+    // Each debtor's rating-2 rank in rating-1 order, where rating 1 holds one debtor per rank.
     void gather();
     PairsTerms sum() const;
 
@@ -46,7 +46,7 @@ private:
     std::vector<std::uint32_t> heldBefore_;  // such ranks before each word of bits
     std::vector<Place> placed_;  // per such rank, and a last entry holding every default
     std::int64_t count_ = 0;
-    std::vector<std::uint64_t, UnsetAllocator<std::uint64_t>> walked_;  // the rank, a bit for a default
+    Ranks walked_;  // rating-2 ranks in rating-1 order, where rating 1 is one debtor per rank
 };
 
 // The pairs count from keys (orderKeys of scores): d* are the defaults' keys under rating 1 and

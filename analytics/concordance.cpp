@@ -156,21 +156,14 @@ void PairsTermsSteps::placeRanks() {
         placed_.push_back({defaults, survivals, survivals});
         count_ = count;
     };
-    if (two_.singles()) {
-        place([&](std::size_t b) {
-            const std::int64_t d = two_.defaultedAt[b];
-            return std::pair{d, 1 - d};
-        });
-    } else {
-        place([&](std::size_t b) { return std::pair{two_.defaults[b], two_.survivals[b]}; });
-    }
+    two_.withCountsAt(place);
     for (std::size_t w = 1; w < words; ++w) heldBefore_[w] = heldBefore_[w - 1] + bitCount(held_[w - 1]);
 }
 
 // Each debtor's rank under rating 2 in rating-1 order: a loop that only reads at random keeps many
 // reads in flight.
 void PairsTermsSteps::gather() {
-    const Ranks& ranks2 = made_.empty() ? two_.ranks.rank : made_;
+    const Ranks& ranks2 = ranks2ByDebtor();
     for (std::size_t k = 0; k < walked_.size(); ++k) walked_[k] = ranks2[one_.ranks.order[k]];
 }
 
@@ -184,7 +177,7 @@ PairsTerms pairsTerms(const RankedRating& one, const RankedRating& two, const Fl
 PairsTerms PairsTermsSteps::sum() const {
     const RankedRating& one = one_;
     const Flags& defaulted = defaulted_;
-    const Ranks& ranks2 = made_.empty() ? two_.ranks.rank : made_;
+    const Ranks& ranks2 = ranks2ByDebtor();
     const std::size_t u1 = one.ranks.distinct.size();
     const std::int64_t nd = nd_, ns = ns_;
     const auto& placed = placed_;

@@ -41,6 +41,7 @@ private:
     const RankedRating& two_;
     const Flags& defaulted_;
     Ranks made_;  // rating 2's ranks, where ranking left them out
+    const Ranks& ranks2ByDebtor() const { return made_.empty() ? two_.ranks.rank : made_; }
     std::int64_t nd_, ns_;
     std::vector<std::uint64_t> held_;  // a bit per rating-2 rank that holds defaults
     std::vector<std::uint32_t> heldBefore_;  // such ranks before each word of bits

@@ -279,6 +279,19 @@ struct RankedRating {
     bool singles() const { return !defaultedAt.empty(); }
     std::int64_t defaultsAt(std::size_t rank) const { return singles() ? defaultedAt[rank] : defaults[rank]; }
     std::int64_t survivalsAt(std::size_t rank) const { return singles() ? 1 - defaultedAt[rank] : survivals[rank]; }
+    // Calls use(countsAt), countsAt(rank) giving the rank's (defaults, survivals) read straight from
+    // the flags or from the counts: for loops over every rank, which a test per rank would slow.
+    template <class Use>
+    void withCountsAt(Use use) const {
+        if (singles()) {
+            use([this](std::size_t rank) {
+                const std::int64_t d = defaultedAt[rank];
+                return std::pair{d, 1 - d};
+            });
+        } else {
+            use([this](std::size_t rank) { return std::pair{defaults[rank], survivals[rank]}; });
+        }
+    }
 };
 
 // `defaulted` holds 0 or 1 per debtor, in the order of the ranks.

@@ -42,7 +42,10 @@ RocStatistics RocSums::finish(std::int64_t defaults, std::int64_t survivals) {
     return r;
 }
 
-void RocSums::addSingles(std::span<const std::uint8_t> defaulted, double defaultShare, double survivalShare) {
+// Aligned to a cache line: where its loop fell across lines moved the time of a full column's
+// sums by a tenth from one build to the next.
+__attribute__((aligned(64))) void RocSums::addSingles(std::span<const std::uint8_t> defaulted, double defaultShare,
+                                                      double survivalShare) {
     // The first buckets have none before them, and the pending one may hold several debtors: both
     // take the general way, which leaves a bucket of one debtor pending, not the first.
     std::size_t i = 0;
@@ -150,15 +153,7 @@ void walkRankedBuckets(const RankedRating& r, int scoreIndex, CountsAt countsAt,
 
 template <class Bucket>
 void walkRankedBuckets(const RankedRating& r, int scoreIndex, Bucket bucket) {
-    if (r.singles()) {
-        walkRankedBuckets(r, scoreIndex, [&](std::size_t k) {
-            const std::int64_t d = r.defaultedAt[k];
-            return std::pair{d, 1 - d};
-        }, bucket);
-    } else {
-        walkRankedBuckets(r, scoreIndex, [&](std::size_t k) { return std::pair{r.defaults[k], r.survivals[k]}; },
-                          bucket);
-    }
+    r.withCountsAt([&](auto countsAt) { walkRankedBuckets(r, scoreIndex, countsAt, bucket); });
 }
 
 }  // namespace
